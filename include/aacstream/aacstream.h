@@ -1,0 +1,181 @@
+/* aacstream — MPEG-2/MPEG-4 AAC encoder library, C interface.
+ *
+ * A host opens a stream, feeds interleaved signed 16-bit PCM one call at a time
+ * (1024 sample frames per channel per call), receives AAC bytes (ADTS frames,
+ * raw data blocks behind an ADIF header, or bare raw data blocks), and finally
+ * closes and destroys the stream.  The library can also read its PCM from a
+ * RIFF/WAVE file and write the bitstream to a file itself.
+ *
+ * Calling order: open, any number of encode calls, close, destroy.  Every
+ * encode call but the last feeds exactly numChannels x 1024 samples (with
+ * memory input there is no resampling); a shorter call ends the stream.
+ *
+ * Threads: every stream is independent.  Two streams may be driven from two
+ * threads at the same time; one stream must not be used from two threads at
+ * once.
+ */
+#ifndef AACSTREAM_AACSTREAM_H
+#define AACSTREAM_AACSTREAM_H
+
+#include <stdio.h>
+
+#if defined(_WIN32)
+#  define AACSTREAM_API __declspec(dllexport)
+#elif defined(__GNUC__)
+#  define AACSTREAM_API __attribute__((visibility("default")))
+#else
+#  define AACSTREAM_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The stream handle.  Opaque to the host. */
+typedef struct StreamContext StreamContext;
+
+/* Opens a stream.  Returns the handle, or NULL after printing one line on
+ * stderr that names the problem and releasing everything.
+ *
+ *  readInputFile   1: read PCM from the WAV file inputFileName (8/16/24/32-bit
+ *                  integer PCM, 1-6 channels; the file's rate and channel count
+ *                  are used).  0: the host passes PCM to every encode call.
+ *  writeOutputFile 1: write the bitstream to outputFileName (created or
+ *                  truncated).  0: the bytes are copied to the host's buffer.
+ *  sampleRate      encoding rate in Hz: 96000, 88200, 64000, 48000, 44100,
+ *                  32000, 24000, 22050, 16000, 12000, 11025 or 8000.  With file
+ *                  input, 0 takes the file's rate, and a rate different from
+ *                  the file's makes the library resample.
+ *  bitRateKbps     target bit rate of the whole stream in kbit/s, at least 8,
+ *                  and at most 6144 bits per channel per frame
+ *                  (6144 x channels x sampleRate / 1024 bit/s); below 64 bits
+ *                  per channel per frame is refused.
+ *  numChannels     1 to 6 (ignored with file input: the file's count is used).
+ *  lfe             non-zero: the last channel of a 4- or 6-channel stream is an
+ *                  LFE channel (refused with 4 channels: no standard layout).
+ *  preset          0: tuning by bit rate; 1-9: fixed presets (these also select
+ *                  variable-rate mode); a negative value with bit 8 (256) set
+ *                  selects the alternative default-bandwidth rule.
+ *  lcOnly          1: low-complexity profile (the default profile anyway).
+ *  headerType      0 raw data blocks, 1 ADIF header then raw blocks, 2 ADTS.
+ *  bandwidthHz     audio bandwidth in Hz; used only when above 2000 (0: automatic).
+ *  psyOption       1: code noise-like high bands by perceptual noise substitution.
+ *  quality         0 (fastest) to 9 (best, the default); values outside 0-9 keep
+ *                  the default search limits.
+ *  text1..text3    trailer strings (may be NULL); they are not copied, so they
+ *                  must stay valid until WriteVelmorAACHeader has been called.
+ *  year            trailer year; 0 means the current UTC year.
+ *
+ * Channel order.  With memory input, interleaved channel i feeds slot i of the
+ * element map: 1: C; 2: L R; 3: C L R; 4: C L R S; 5: C L R Ls Rs;
+ * 6: C L R Ls Rs LFE (with lfe set; otherwise 6 full-band channels).  With file
+ * input the library reorders the WAV order (L R C for 3 channels,
+ * L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element order.
+ */
+AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputFile, int sampleRate,
+    int bitRateKbps, int numChannels, int lfe, int preset, int lcOnly, int headerType,
+    int bandwidthHz, int psyOption, int quality, const char* inputFileName,
+    const char* outputFileName, const char* text1, const char* text2, const char* text3,
+    int year);
+
+/* Encodes one call's worth of PCM.
+ *
+ *  pcm          interleaved signed 16-bit samples, channel 0 first in each
+ *               sample frame; ignored with file input (may be NULL then).
+ *  out          receives the bytes of this call; it must hold at least
+ *               aacStreamMaxOutputBytes32(handle) bytes.  Ignored with file
+ *               output (may be NULL then).
+ *  sampleCount  samples over all channels, 0 to numChannels x 1024; ignored
+ *               with file input (the library reads the file).
+ *  outLength    receives the number of bytes placed in out (with file output,
+ *               the number written to the file).  Must not be NULL with memory
+ *               output.
+ *
+ * Results:
+ *  0  the samples were accepted (the first call of a stream produces 0 bytes:
+ *     the encoder runs one frame behind its input);
+ *  1  bad arguments (NULL handle, sampleCount below 0 or above samples per
+ *     call, NULL pcm with memory input and sampleCount > 0, NULL out or
+ *     outLength with memory output); nothing was changed and the stream can
+ *     still be used.  Also returned when the encoder failed internally, after
+ *     which the stream must only be closed;
+ *  2  end of stream: this call was short (fewer samples than a full call, 0
+ *     included), its samples were encoded and the encoder was flushed.  The
+ *     last two frames stay inside the stream with memory output: fetch them
+ *     with aacStreamFlush32().  Every later call returns 2 with 0 bytes.
+ * A stream of k calls produces k + 1 frames in all.
+ */
+AACSTREAM_API int aacStreamEncodeFrame32(StreamContext* handle, const short* pcm, unsigned char* out,
+    int sampleCount, int* outLength);
+
+/* Finishes the stream (writes the ADIF header over its placeholder when the
+ * library writes the file), closes files and releases buffers.  The handle
+ * stays valid for WriteVelmorAACHeader and aacStreamDestroy32.  NULL is
+ * ignored; a second close does nothing. */
+AACSTREAM_API void aacStreamClose32(StreamContext* handle);
+
+/* Frees the stream (closing it first if the host did not).  NULL is ignored. */
+AACSTREAM_API void aacStreamDestroy32(StreamContext* handle);
+
+/* Appends the stream trailer (rate, channels, frame count, average bit rate,
+ * the three texts, year, size, magic 0xABCCABCC) at the current position of
+ * `stream`.  Call it once, after aacStreamClose32 and before
+ * aacStreamDestroy32.  When the library wrote the output file itself it has
+ * closed it: reopen it in append mode ("ab") and pass that FILE*.  NULL
+ * arguments are ignored. */
+AACSTREAM_API void WriteVelmorAACHeader(StreamContext* handle, FILE* stream);
+
+/* ---- Extensions ---------------------------------------------------------- */
+
+/* Option keys for aacStreamOpenEx32.  Keys 1-16 set the numbered parameters
+ * after the open arguments (so they override them); unknown keys and
+ * out-of-range values make the open fail. */
+enum {
+  AACSTREAM_OPT_PROFILE = 1,            /* 0 Main, 1 LC (default), 3 LTP; 2 (SSR) is refused */
+  AACSTREAM_OPT_HEADER_TYPE = 2,        /* 0 raw, 1 ADIF, 2 ADTS */
+  AACSTREAM_OPT_STEREO_MODE = 3,        /* 0 mid/side per band (default), 1 mid/side on every band, -1 none */
+  AACSTREAM_OPT_BIT_RATE_KBPS = 5,      /* bit rate in kbit/s */
+  AACSTREAM_OPT_BANDWIDTH = 6,          /* bandwidth in Hz (0: automatic) */
+  AACSTREAM_OPT_SAMPLE_RATE = 7,        /* encoding rate in Hz */
+  AACSTREAM_OPT_RESERVED_8 = 8,         /* accepted, no effect */
+  AACSTREAM_OPT_TNS = 9,                /* 0/1: temporal noise shaping */
+  AACSTREAM_OPT_LTP = 10,               /* 0/1: long-term prediction (LTP profile only) */
+  AACSTREAM_OPT_NOISE_SUBSTITUTION = 11,/* 0/1: perceptual noise substitution */
+  AACSTREAM_OPT_INPUT_SAMPLE_RATE = 12, /* rate of the PCM handed in: must equal the encoding rate (a WAV
+                                           file's own rate always wins with file input) */
+  AACSTREAM_OPT_CHANNELS = 13,          /* 1-6 */
+  AACSTREAM_OPT_LFE = 14,               /* 0/1: last channel is LFE */
+  AACSTREAM_OPT_VBR = 15,               /* 0/1: variable-rate mode */
+  AACSTREAM_OPT_QUALITY = 16,           /* quality level, as the quality argument */
+  AACSTREAM_OPT_ADTS_HEADER_BITS = 100  /* 58 (default, legacy header with emphasis field) or 56 */
+};
+
+/* The same open as aacStreamOpen32, with optionCount (key, value) options
+ * applied after the open arguments and before the stream is initialised. */
+AACSTREAM_API StreamContext* aacStreamOpenEx32(int readInputFile, int writeOutputFile, int sampleRate,
+    int bitRateKbps, int numChannels, int lfe, int preset, int lcOnly, int headerType,
+    int bandwidthHz, int psyOption, int quality, const char* inputFileName,
+    const char* outputFileName, const char* text1, const char* text2, const char* text3,
+    int year, const int* optionKeys, const int* optionValues, int optionCount);
+
+/* Size of `out` that is always enough for one encode call (or one flush) of
+ * this stream.  0 for a NULL handle. */
+AACSTREAM_API int aacStreamMaxOutputBytes32(StreamContext* handle);
+
+/* With memory output: after the encode call that returned 2, copies the bytes
+ * of the two flush frames, in order, into out (at least
+ * aacStreamMaxOutputBytes32 bytes) and returns 0.  Returns 1 and stores 0 when
+ * nothing is pending (file output, called twice, stream not ended, NULL
+ * arguments). */
+AACSTREAM_API int aacStreamFlush32(StreamContext* handle, unsigned char* out, int* outLength);
+
+/* The stream's AudioSpecificConfig (2 bytes: object type = profile + 1,
+ * sampling-frequency index, channel configuration) for containers such as
+ * MP4.  Returns 0, or 1 for NULL arguments. */
+AACSTREAM_API int aacStreamAudioSpecificConfig32(StreamContext* handle, unsigned char* out, int* outLength);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* AACSTREAM_AACSTREAM_H */

@@ -1,0 +1,182 @@
+// dsp/primitives.h — the table of signal-processing primitives and its binding.
+//
+// Every numeric inner loop of the encoder (vector arithmetic on floats, FFTs, an FIR filter)
+// is called through one of 31 slots.  Each slot has an implementation per processor class
+// (generic, MMX, SSE, SSE2) that computes the same function; BindPrimitives installs one
+// column.  Until a binding happens every slot holds its generic implementation.  The table is
+// the only mutable process-wide state of the library; it is written with relaxed atomics so
+// that a stream opening on one thread never races with another stream encoding on another.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace aacs::dsp {
+
+enum CpuClass : int { kCpuGeneric = 0, kCpuMmx = 1, kCpuSse = 2, kCpuSse2 = 3 };
+
+constexpr int kNumPrimitiveSlots = 31;
+
+// Primitive statuses.  No caller in the encoder examines them; tests do.
+constexpr int kStsOk = 0;
+constexpr int kStsSizeErr = -6;          // a length below 1
+constexpr int kStsNullPtrErr = -8;       // a required pointer is null
+constexpr int kStsMemAllocErr = -9;      // memory could not be obtained
+constexpr int kStsFftOrderErr = -15;     // FFT order outside 0..30
+constexpr int kStsFftFlagErr = -16;      // unknown scaling flag
+constexpr int kStsContextMatchErr = -17; // specification of the wrong kind
+constexpr int kStsFirLenErr = -26;       // FIR tap count below 1
+
+// Scaling flags of the FFT specification constructors.
+constexpr int kFftDivFwdByN = 1;
+constexpr int kFftDivInvByN = 2;
+constexpr int kFftDivBySqrtN = 4;
+constexpr int kFftNoDiv = 8;
+
+struct FftSpec;   // opaque: kind mark, order, scaling, twiddle and bit-reversal tables
+struct FirState;  // opaque: mark "10IF", taps reversed, delay line
+
+// Slot numbers (table positions).  Slots 0-3, 9, 23 and 29 hold helper primitives that the
+// frame path does not need.
+enum PrimitiveSlot : int {
+  kSlotAlignedAlloc = 0,
+  kSlotAlignedFree = 1,
+  kSlotFirStateFree = 2,
+  kSlotVecMaxAbs = 3,
+  kSlotFftRealSpecCreate = 4,
+  kSlotVecMulInPlace = 5,
+  kSlotFftRealForward = 6,
+  kSlotVecZero = 7,
+  kSlotVecMagnitude = 8,
+  kSlotVecSum = 9,
+  kSlotVecMulConstInPlace = 10,
+  kSlotVecSquareInPlace = 11,
+  kSlotVecAbs = 12,
+  kSlotVecCopy = 13,
+  kSlotFftComplexForward = 14,
+  kSlotFftComplexInverse = 15,
+  kSlotFftComplexSpecCreate = 16,
+  kSlotFftComplexSpecFree = 17,
+  kSlotFftRealSpecFree = 18,
+  kSlotVecSet = 19,
+  kSlotVecMul = 20,
+  kSlotVecSub = 21,
+  kSlotVecAdd = 22,
+  kSlotVecAddInPlace = 23,
+  kSlotVecMulConst = 24,
+  kSlotFirFilter = 25,
+  kSlotFirStateCreate = 26,
+  kSlotVecAbsInPlace = 27,
+  kSlotVecDotProduct = 28,
+  kSlotVecMaxIndex = 29,
+  kSlotVecSubInPlace = 30,
+};
+
+// Function types of the slots.
+using AlignedAllocFn = void* (*)(std::size_t bytes);
+using AlignedFreeFn = void (*)(void* p);
+using FirStateFreeFn = int (*)(FirState* state);
+using VecMaxAbsFn = int (*)(const float* src, int len, float* result);
+using FftSpecCreateFn = int (*)(FftSpec** spec, int order, int flag, int hint);
+using FftSpecFreeFn = int (*)(FftSpec* spec);
+using FftTransformFn = int (*)(const float* src, float* dst, const FftSpec* spec, float* work);
+using VecSrcDstFn = int (*)(const float* src, float* srcDst, int len);
+using VecSrcToDstFn = int (*)(const float* src, float* dst, int len);
+using VecDstFn = int (*)(float* dst, int len);
+using VecInPlaceFn = int (*)(float* srcDst, int len);
+using VecConstInPlaceFn = int (*)(float value, float* srcDst, int len);
+using VecSetFn = int (*)(float value, float* dst, int len);
+using VecBinaryFn = int (*)(const float* src1, const float* src2, float* dst, int len);
+using VecMulConstFn = int (*)(const float* src, float value, float* dst, int len);
+using VecReduceFn = int (*)(const float* src, int len, float* result);
+using VecDotProductFn = int (*)(const float* src1, const float* src2, int len, float* result);
+using VecMaxIndexFn = int (*)(const float* src, int len, float* maxValue, int* index);
+using FirFilterFn = int (*)(const float* src, float* dst, int count, FirState* state);
+using FirStateCreateFn = int (*)(FirState** state, const float* taps, int tapCount, const float* delayLine);
+
+using PrimitiveFn = void (*)();
+
+// The bound table.  Read through the inline wrappers below.
+extern std::atomic<PrimitiveFn> gPrimitiveSlots[kNumPrimitiveSlots];
+
+// One row of the variant table: the slot and its four implementations (generic, MMX, SSE, SSE2).
+struct PrimitiveVariants {
+  int slot;
+  PrimitiveFn impl[4];
+};
+// The 31 rows in slot order.
+const PrimitiveVariants* VariantTable();
+
+// Installs one column; result 1 on success, 0 on failure (class outside 0..3 or no candidate
+// complete), after showing " No primitive set matching the CPU was found during the Waterfall"
+// with the caption "Primitive library error" on stderr.
+int BindPrimitives(int cpuClass);
+// The class installed by the last successful binding (0 before any).
+int BoundCpuClass();
+
+template <typename Fn>
+inline Fn Slot(int slot) {
+  return reinterpret_cast<Fn>(gPrimitiveSlots[slot].load(std::memory_order_relaxed));
+}
+
+// ---- Wrappers: the names the encoder calls. -------------------------------------------------
+inline void* AlignedAlloc(std::size_t bytes) { return Slot<AlignedAllocFn>(kSlotAlignedAlloc)(bytes); }
+inline void AlignedFree(void* p) { Slot<AlignedFreeFn>(kSlotAlignedFree)(p); }
+inline int FirStateFree(FirState* s) { return Slot<FirStateFreeFn>(kSlotFirStateFree)(s); }
+inline int VecMaxAbs(const float* src, int len, float* result) { return Slot<VecMaxAbsFn>(kSlotVecMaxAbs)(src, len, result); }
+inline int FftRealSpecCreate(FftSpec** spec, int order, int flag, int hint) {
+  return Slot<FftSpecCreateFn>(kSlotFftRealSpecCreate)(spec, order, flag, hint);
+}
+inline int VecMulInPlace(const float* src, float* srcDst, int len) { return Slot<VecSrcDstFn>(kSlotVecMulInPlace)(src, srcDst, len); }
+// Packed order: R0, R(N/2), R1, I1, ..., R(N/2-1), I(N/2-1).
+inline int FftRealForward(const float* src, float* dst, const FftSpec* spec, float* work) {
+  return Slot<FftTransformFn>(kSlotFftRealForward)(src, dst, spec, work);
+}
+inline int VecZero(float* dst, int len) { return Slot<VecDstFn>(kSlotVecZero)(dst, len); }
+// dst[i] = |src[2i] + j src[2i+1]| for len complex pairs.
+inline int VecMagnitude(const float* src, float* dst, int len) { return Slot<VecSrcToDstFn>(kSlotVecMagnitude)(src, dst, len); }
+inline int VecSum(const float* src, int len, float* result) { return Slot<VecReduceFn>(kSlotVecSum)(src, len, result); }
+inline int VecMulConstInPlace(float value, float* srcDst, int len) {
+  return Slot<VecConstInPlaceFn>(kSlotVecMulConstInPlace)(value, srcDst, len);
+}
+inline int VecSquareInPlace(float* srcDst, int len) { return Slot<VecInPlaceFn>(kSlotVecSquareInPlace)(srcDst, len); }
+inline int VecAbs(const float* src, float* dst, int len) { return Slot<VecSrcToDstFn>(kSlotVecAbs)(src, dst, len); }
+inline int VecCopy(const float* src, float* dst, int len) { return Slot<VecSrcToDstFn>(kSlotVecCopy)(src, dst, len); }
+// X[k] = sum x[n] e^(-j 2 pi k n / N), interleaved complex, 2^order points.
+inline int FftComplexForward(const float* src, float* dst, const FftSpec* spec, float* work) {
+  return Slot<FftTransformFn>(kSlotFftComplexForward)(src, dst, spec, work);
+}
+inline int FftComplexInverse(const float* src, float* dst, const FftSpec* spec, float* work) {
+  return Slot<FftTransformFn>(kSlotFftComplexInverse)(src, dst, spec, work);
+}
+inline int FftComplexSpecCreate(FftSpec** spec, int order, int flag, int hint) {
+  return Slot<FftSpecCreateFn>(kSlotFftComplexSpecCreate)(spec, order, flag, hint);
+}
+inline int FftComplexSpecFree(FftSpec* spec) { return Slot<FftSpecFreeFn>(kSlotFftComplexSpecFree)(spec); }
+inline int FftRealSpecFree(FftSpec* spec) { return Slot<FftSpecFreeFn>(kSlotFftRealSpecFree)(spec); }
+inline int VecSet(float value, float* dst, int len) { return Slot<VecSetFn>(kSlotVecSet)(value, dst, len); }
+inline int VecMul(const float* a, const float* b, float* dst, int len) { return Slot<VecBinaryFn>(kSlotVecMul)(a, b, dst, len); }
+// dst[i] = src2[i] - src1[i]: the first argument is subtracted from the second.
+inline int VecSub(const float* src1, const float* src2, float* dst, int len) { return Slot<VecBinaryFn>(kSlotVecSub)(src1, src2, dst, len); }
+inline int VecAdd(const float* a, const float* b, float* dst, int len) { return Slot<VecBinaryFn>(kSlotVecAdd)(a, b, dst, len); }
+inline int VecAddInPlace(const float* src, float* srcDst, int len) { return Slot<VecSrcDstFn>(kSlotVecAddInPlace)(src, srcDst, len); }
+inline int VecMulConst(const float* src, float value, float* dst, int len) {
+  return Slot<VecMulConstFn>(kSlotVecMulConst)(src, value, dst, len);
+}
+inline int FirFilter(const float* src, float* dst, int count, FirState* state) {
+  return Slot<FirFilterFn>(kSlotFirFilter)(src, dst, count, state);
+}
+inline int FirStateCreate(FirState** state, const float* taps, int tapCount, const float* delayLine) {
+  return Slot<FirStateCreateFn>(kSlotFirStateCreate)(state, taps, tapCount, delayLine);
+}
+inline int VecAbsInPlace(float* srcDst, int len) { return Slot<VecInPlaceFn>(kSlotVecAbsInPlace)(srcDst, len); }
+inline int VecDotProduct(const float* a, const float* b, int len, float* result) {
+  return Slot<VecDotProductFn>(kSlotVecDotProduct)(a, b, len, result);
+}
+inline int VecMaxIndex(const float* src, int len, float* maxValue, int* index) {
+  return Slot<VecMaxIndexFn>(kSlotVecMaxIndex)(src, len, maxValue, index);
+}
+// srcDst[i] = srcDst[i] - src[i].
+inline int VecSubInPlace(const float* src, float* srcDst, int len) { return Slot<VecSrcDstFn>(kSlotVecSubInPlace)(src, srcDst, len); }
+
+}  // namespace aacs::dsp
