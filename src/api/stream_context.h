@@ -103,6 +103,7 @@ struct StreamContext {
   uint8_t* flushBuffer;       // memory output: the two flush frames kept for aacStreamFlush32
   int flushBytes;
   int flushPending;
+  int adifDelivered;          // memory output: the ADIF header went out in front of the first frame
   aacs::enc::BitWriter frameWriter;  // one writer per stream, reset per frame
 
   // ---- Framing and bit budget ---------------------------------------------------------------
@@ -134,6 +135,7 @@ struct StreamContext {
   int prevWindowShape[aacs::kMaxChannels];
   int fbFirstCall[aacs::kMaxChannels];   // the channel's first analysis transform starts from zeros
   int reservedBits;
+  int forceBlockType[aacs::kMaxChannels];  // tests: 1 forces long blocks, 2 eight-short; 0 the model decides
   float budgetPeLong[aacs::kMaxChannels];
   float budgetPeShort[aacs::kMaxChannels];
   int startGain[aacs::kMaxChannels];     // rate loops: the next frame's initial gain

@@ -12,6 +12,10 @@ namespace aacs::psych {
 // result copies (12 slots each).  Initialises the model's tables on the first call.
 void AnalyseFrame(StreamContext& ctx, const float* const* input, PsyLongResult* longOut,
                   PsyShortResult* shortOut, int bitsAboveMean, int meanBits);
+// The long MDCT lines (KBD halves on both sides) and the eight short windows' lines that the
+// model computed in its previous call for channel ch, or null when it did not compute them.
+const float* PsyPreviousLongSpectrum(const StreamContext& ctx, int ch);
+const float* PsyPreviousShortSpectrum(const StreamContext& ctx, int ch);
 // Releases what the model allocated (FFT specifications, FIR states).
 void ReleasePsyModel(StreamContext& ctx);
 

@@ -31,6 +31,10 @@ struct ChannelCodingRecord {
   alignas(32) float recon[kFrameLength];      // reconstruction of the lines
   alignas(32) float grouped[kFrameLength];    // spectrum in coding order (eight-short regrouped)
 
+  // The block's band layout per window (long: up to 1024 lines; eight-short: up to 128).
+  int swbOffset[kMaxLongBands + 1];
+  int numSwb;
+
   // Band layout in coding order.
   int bandOffset[kMaxCodedBands + 1];  // start line of every band, plus the end of the last
   int maxSfb;                          // bands per window group as coded

@@ -1,0 +1,144 @@
+// api/frame_driver.cpp — framing of one encode call's samples and the per-frame budget settlement.
+#include "api/frame_driver.h"
+
+#include <cstring>
+
+#include "api/resampler.h"
+#include "api/stream_context.h"
+#include "dsp/primitives.h"
+#include "enc/frame_pipeline.h"
+#include "enc/syntax.h"
+
+namespace aacs::api {
+namespace {
+
+constexpr int kReservoirCap = 10000000;
+constexpr int kVbrReservoir = 24000;
+
+// Moves every channel's window on by one frame: the newest frame becomes the previous one and
+// the new frame is taken from the interleaved work array (or zeros during the flush).
+void AdvanceChannelWindows(StreamContext& ctx, const float* interleaved) {
+  const int channels = ctx.numChannels;
+  for (int c = 0; c < channels; ++c) {
+    float* previousFrame = ctx.channelWindow[c];
+    float* newFrame = ctx.channelWindow[c] + kFrameLength;
+    dsp::VecCopy(newFrame, previousFrame, kFrameLength);
+    if (interleaved == nullptr) {
+      dsp::VecZero(newFrame, kFrameLength);
+      continue;
+    }
+    for (int i = 0; i < kFrameLength; ++i) newFrame[i] = interleaved[c + channels * i];
+  }
+}
+
+// Memory output of an ADIF stream: the header goes in front of the first frame's bytes, with
+// the nominal bit rate.
+void PrependAdifHeader(StreamContext& ctx) {
+  if (ctx.headerType != kHeaderAdif || ctx.writeOutputFile || ctx.adifDelivered) return;
+  ctx.adifDelivered = 1;
+  ctx.outputBytes += enc::BuildAdifHeader(ctx, static_cast<uint32_t>(ctx.bitRate), ctx.outputBuffer + ctx.outputBytes);
+}
+
+// One coded frame: budget from the reservoir, the pipeline into the stream's writer, the bytes
+// appended to the output buffer, the reservoir settled with the bits actually used.
+int CodeOneFrame(StreamContext& ctx) {
+  enc::BitWriterReset(ctx.frameWriter);
+  if (ctx.reservoirBits < 0) ctx.reservoirBits = 0;
+  if (ctx.vbrMode) {
+    ctx.reservoirBits = kVbrReservoir;
+    ctx.reservoirSize = kVbrReservoir;
+  }
+  if (ctx.reservoirBits > kReservoirCap) ctx.reservoirBits = kReservoirCap;
+  ctx.reservoirBits += ctx.meanFrameBits;
+  if (enc::RunFramePipeline(ctx, &ctx.frameWriter) != 0) return 1;
+  const int bits = enc::BitWriterBitsUsed(&ctx.frameWriter);
+  ctx.totalBits += bits;
+  PrependAdifHeader(ctx);
+  const int bytes = (bits + 7) / 8;
+  std::memcpy(ctx.outputBuffer + ctx.outputBytes, ctx.frameWriter.data, static_cast<size_t>(bytes));
+  ctx.outputBytes += bytes;
+  ctx.reservoirBits -= bits;
+  ctx.frameCount += 1;
+  return 0;
+}
+
+// Converts the call's samples into the work array; returns the interleaved float count.
+int ConvertCall(StreamContext& ctx, int n) {
+  const int frameSamples = ctx.numChannels * kFrameLength;
+  if (n <= 0) return frameSamples;
+  if (!ctx.resampling) {
+    for (int i = 0; i < frameSamples; ++i) ctx.workSamples[i] = static_cast<float>(ctx.pcmBuffer[i]);
+    return frameSamples;
+  }
+  dsp::VecCopy(ctx.leftoverSamples, ctx.workSamples, ctx.leftoverCount);
+  const float* converted = nullptr;
+  const int produced = ResamplerProcess(ctx.resampler, ctx.pcmBuffer, ctx.samplesPerCall, &converted);
+  dsp::VecCopy(converted, ctx.workSamples + ctx.leftoverCount, produced);
+  return ctx.leftoverCount + produced;
+}
+
+// Runs the pipeline for every whole frame of the work array; keeps the rest as leftover.
+int FrameLoop(StreamContext& ctx, int count, bool fromWork) {
+  const int frameSamples = ctx.numChannels * kFrameLength;
+  int offset = 0;
+  ctx.outputBytes = 0;
+  while (count >= frameSamples) {
+    AdvanceChannelWindows(ctx, fromWork ? ctx.workSamples + offset : nullptr);
+    if (ctx.firstFrame) {
+      enc::RunFramePipeline(ctx, nullptr);
+      ctx.firstFrame = 0;
+      ctx.frameCount += 1;
+    } else if (CodeOneFrame(ctx) != 0) {
+      return 1;
+    }
+    count -= frameSamples;
+    offset += frameSamples;
+  }
+  if (fromWork) {
+    ctx.leftoverCount = count;
+    if (count > 0) dsp::VecCopy(ctx.workSamples + offset, ctx.leftoverSamples, count);
+  }
+  if (ctx.writeOutputFile && ctx.outputBytes > 0)
+    std::fwrite(ctx.outputBuffer, 1, static_cast<size_t>(ctx.outputBytes), ctx.outputFile);
+  return 0;
+}
+
+}  // namespace
+
+int EncodeChunk(StreamContext& ctx, int n) {
+  if (n > 0 && n < ctx.samplesPerCall)
+    std::memset(ctx.pcmBuffer + n, 0, static_cast<size_t>(ctx.samplesPerCall - n) * sizeof(int16_t));
+  const int count = ConvertCall(ctx, n);
+  return FrameLoop(ctx, count, ctx.pcmBuffer != nullptr && n > 0);
+}
+
+int EncodeResamplerTail(StreamContext& ctx) {
+  const float* tail = nullptr;
+  const int produced = ResamplerFlush(ctx.resampler, &tail);
+  const int frameSamples = ctx.numChannels * kFrameLength;
+  dsp::VecCopy(ctx.leftoverSamples, ctx.workSamples, ctx.leftoverCount);
+  dsp::VecCopy(tail, ctx.workSamples + ctx.leftoverCount, produced);
+  int count = ctx.leftoverCount + produced;
+  // The last partial frame is completed with silence so that no sample is dropped.
+  const int partial = count % frameSamples;
+  if (partial != 0) {
+    dsp::VecZero(ctx.workSamples + count, frameSamples - partial);
+    count += frameSamples - partial;
+  }
+  return FrameLoop(ctx, count, true);
+}
+
+void ReorderWaveChannels(short* samples, int count, int numChannels) {
+  if (numChannels != 3 && numChannels != 5 && numChannels != 6) return;
+  for (int i = 0; i + numChannels <= count; i += numChannels) {
+    short* f = samples + i;
+    const short l = f[0], r = f[1], c = f[2];
+    if (numChannels == 6) {
+      const short lfe = f[3], ls = f[4], rs = f[5];
+      f[3] = ls, f[4] = rs, f[5] = lfe;
+    }
+    f[0] = c, f[1] = l, f[2] = r;
+  }
+}
+
+}  // namespace aacs::api
