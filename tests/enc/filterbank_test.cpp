@@ -370,14 +370,5 @@ TEST_F(FilterbankTest, EightShortSynthesisInModeOneLaysWindowsSideBySide) {
   }
 }
 
-TEST_F(FilterbankTest, LongOnlyStreamReconstructsAtFourOver2048) {
-  const std::vector<int> seqs(6, kOnlyLong);
-  const std::vector<int> shapes = {kKbdWindow, kKbdWindow, kSineWindow, kSineWindow, kKbdWindow, kKbdWindow};
-  auto signal = RandomSignal(6 * 1024, 19, 32767.0f);
-  const auto out = AnalyseAndResynthesise(signal, seqs, shapes, *fb_);
-  for (int i = 1024; i < 6 * 1024; ++i)
-    ASSERT_NEAR(out[i], signal[i - 1024] * (4.0 / 2048), 32767.0 * (4.0 / 2048) * 1e-5) << i;
-}
-
 }  // namespace
 }  // namespace aacs::enc
