@@ -34,7 +34,8 @@ const HuffmanEntry* ScalefactorCodebook();
 
 // Band codebook chooser over rec.totalBands bands of rec.q.  loopVariant: q holds magnitudes,
 // all-zero bands (rec.bandNonzero == 0) get codebook 0, signed books priced as if positive.
-// Uses and refreshes rec.cache / rec.recompute / rec.cacheGain; returns the sum of band bits.
+// Uses and refreshes rec.cache / rec.recompute / rec.cacheGain / rec.cacheVariant (a change of
+// gain or of variant recounts every band); returns the sum of band bits.
 int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant);
 // ChooseBandCodebooks, then stores each band's choice in rec.codebook (bands holding 13, 14 or 15
 // keep theirs and cost no spectral bits); returns the spectral bits.
