@@ -1,0 +1,79 @@
+// Processor class choice and the binding walk of the primitive table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "dsp/cpu_detect.h"
+#include "dsp/primitives.h"
+
+namespace aacs::dsp {
+namespace {
+
+constexpr std::uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
+constexpr char kIntel[12] = {'G', 'e', 'n', 'u', 'i', 'n', 'e', 'I', 'n', 't', 'e', 'l'};
+constexpr char kAmd[12] = {'A', 'u', 't', 'h', 'e', 'n', 't', 'i', 'c', 'A', 'M', 'D'};
+
+TEST(CpuClass, IntelFeatureWordsPickTheBestColumn) {
+  EXPECT_EQ(ChooseCpuClass(1, kIntel, kMmx | kSse | kSse2), kCpuSse2);
+  EXPECT_EQ(ChooseCpuClass(1, kIntel, kMmx | kSse), kCpuSse);
+  EXPECT_EQ(ChooseCpuClass(1, kIntel, kMmx), kCpuMmx);
+  EXPECT_EQ(ChooseCpuClass(1, kIntel, 0), kCpuGeneric);
+  EXPECT_EQ(ChooseCpuClass(1, kIntel, kSse2), kCpuSse2);  // SSE2 alone still counts
+  EXPECT_EQ(ChooseCpuClass(1, kIntel, ~(kMmx | kSse | kSse2)), kCpuGeneric);  // other bits ignored
+}
+
+TEST(CpuClass, OtherVendorsGetOnlyTheMmxColumn) {
+  EXPECT_EQ(ChooseCpuClass(1, kAmd, kMmx | kSse | kSse2), kCpuMmx);
+  EXPECT_EQ(ChooseCpuClass(1, kAmd, kSse | kSse2), kCpuGeneric);
+  char almostIntel[12];
+  std::memcpy(almostIntel, kIntel, 12);
+  almostIntel[11] = 'L';
+  EXPECT_EQ(ChooseCpuClass(1, almostIntel, kMmx | kSse | kSse2), kCpuMmx);
+}
+
+TEST(CpuClass, MissingIdentificationInstructionMeansGeneric) {
+  EXPECT_EQ(ChooseCpuClass(0, kIntel, kMmx | kSse | kSse2), kCpuGeneric);
+  EXPECT_EQ(ChooseCpuClass(0, nullptr, kMmx | kSse | kSse2), kCpuGeneric);
+}
+
+TEST(CpuClass, DetectedClassIsAValidColumn) {
+  const int c = DetectCpuClass();
+  EXPECT_GE(c, kCpuGeneric);
+  EXPECT_LE(c, kCpuSse2);
+#if defined(__x86_64__)
+  EXPECT_GE(c, kCpuMmx);  // every x86-64 processor has MMX
+#endif
+}
+
+class Binding : public ::testing::Test {
+ protected:
+  void TearDown() override { BindPrimitives(DetectCpuClass()); }
+};
+
+TEST_F(Binding, EveryClassInstallsItsOwnColumn) {
+  for (int c = kCpuGeneric; c <= kCpuSse2; ++c) {
+    ASSERT_EQ(BindPrimitives(c), 1) << c;
+    EXPECT_EQ(BoundCpuClass(), c);
+    const PrimitiveVariants* rows = VariantTable();
+    for (int slot = 0; slot < kNumPrimitiveSlots; ++slot) {
+      EXPECT_EQ(rows[slot].slot, slot);
+      EXPECT_EQ(gPrimitiveSlots[slot].load(), rows[slot].impl[c]) << "class " << c << " slot " << slot;
+    }
+  }
+}
+
+TEST_F(Binding, ClassesOutsideTheTableFailWithTheMessage) {
+  ASSERT_EQ(BindPrimitives(kCpuSse2), 1);
+  for (int bad : {4, -1}) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(BindPrimitives(bad), 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(" No primitive set matching the CPU was found during the Waterfall"), std::string::npos);
+    EXPECT_NE(err.find("Primitive library error"), std::string::npos);
+    EXPECT_EQ(BoundCpuClass(), kCpuSse2);
+  }
+}
+
+}  // namespace
+}  // namespace aacs::dsp
