@@ -17,9 +17,20 @@ struct FrameBudget {
   int ceilingB[kMaxChannels];
 };
 
+// At stream open (after the configuration is final): meanFrameBits, reservoirSize, the water
+// marks and a full reservoir (24000 bits in VBR streams).
+void InitBitBudget(StreamContext& ctx);
+// Frame driver, before each frame: clamps the fill to 0..10000000 (VBR: fill and size pinned at
+// 24000) and adds the frame's mean share.
+void ReservoirBeforeFrame(StreamContext& ctx);
+// Frame driver, after the frame is written: takes the frame's bits off the fill.
+void ReservoirAfterFrame(StreamContext& ctx, int frameBits);
+
 // Before the channels' rate loops: fixedSideBits = H of the frame's layout.  Reads
 // ctx.reservoirBits (this frame's fill, mean share included), ctx.budgetPeLong/Short and the
-// window sequences; updates the stream's ceiling fields where the rules keep them across frames.
+// window sequences; updates the stream's ceiling fields where the rules keep them across frames,
+// and stores each channel's share of H in ctx.coding[ch].fixedSideShare (the rate loops keep a
+// channel's frame below the decoder's 6144-bit input buffer with it).
 void ComputeFrameBudget(StreamContext& ctx, int fixedSideBits, FrameBudget& out);
 // Sets ctx.loopThresholdA/B for channel ch just before its rate loop.
 void ApplyChannelCeilings(StreamContext& ctx, const FrameBudget& budget, int ch);

@@ -31,11 +31,12 @@ struct ChannelCodingRecord {
   alignas(32) float recon[kFrameLength];      // reconstruction of the lines
   alignas(32) float grouped[kFrameLength];    // spectrum in coding order (eight-short regrouped)
 
-  // The block's band layout per window (long: up to 1024 lines; eight-short: up to 128).
+  // Band layout of one window as the pipeline sets it: long offsets up to 1024, or short
+  // offsets up to 128 (the same layout for every window of an eight-short block).
   int swbOffset[kMaxLongBands + 1];
   int numSwb;
 
-  // Band layout in coding order.
+  // Band layout in coding order (built by the rate loops from swbOffset, maxSfb and the groups).
   int bandOffset[kMaxCodedBands + 1];  // start line of every band, plus the end of the last
   int maxSfb;                          // bands per window group as coded
   int totalBands;                      // maxSfb x numWindowGroups
@@ -64,7 +65,10 @@ struct ChannelCodingRecord {
   int codebook[kMaxCodedBands];
   int trialCodebook[kMaxCodedBands];   // section merging output
   int globalGain;                      // internal gain in the loops, bitstream global_gain after
-  int lastBits;                        // cost of the last inner loop
+  int lastBits;                        // cost of the last inner loop; after the loops the final
+                                       // spectral + section + scalefactor (+ pulse data) bits
+  int sideBits;                        // TNS, prediction/LTP and pulse-flag bits of the channel
+  int fixedSideShare;                  // the channel's share of the frame's fixed side bits
   float pe;                            // perceptual entropy estimate of the loops
   float shortPe;                       // the coded frame's short-block entropy (budget input)
 
@@ -75,6 +79,9 @@ struct ChannelCodingRecord {
 
   // Stereo: 1 where the band's threshold is the channel's own analysis, 0 for a side band.
   int ownThreshold[kMaxCodedBands];
+  // Intensity stereo (bands flagged in the channel's ChannelInfo): position and phase.
+  int intensityPosition[kMaxCodedBands];
+  int intensityOutOfPhase[kMaxCodedBands];  // 1: codebook 14, 0: codebook 15
 
   // Pulse data.
   int pulseDataPresent;

@@ -1,0 +1,275 @@
+// quant/quantiser.cpp — tables, magnitude preparation, the 2^23-rounding quantiser, the
+// per-band distortion measure with its caches, and the eight-short regrouping.
+#include "quant/quantiser.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "dsp/primitives.h"
+
+namespace aacs::quant {
+namespace {
+
+// 2^23 - 0.0946: adding it to f*y and storing the sum as a float rounds f*y - 0.0946 to the
+// nearest integer, which then sits in the float's mantissa bits.
+constexpr double kRoundingBias = 8388607.9054;
+constexpr uint32_t kTwoPow23Bits = 0x4B000000u;
+constexpr float kPower43Exponent = 1.3333333730697632f;  // 4/3 rounded to single precision
+constexpr float kIntensityMarker = 673.0f;               // tells the prediction tools "not coded"
+
+QuantiserTables BuildTables() {
+  QuantiserTables t{};
+  for (int i = 0; i < kPowerTableSize; ++i)
+    t.power43[i] = static_cast<float>(std::pow(static_cast<double>(i), double{kPower43Exponent}));
+  for (int i = 0; i < kStepTableSize; ++i) {
+    t.stepPos[i] = static_cast<float>(std::exp2(-0.1875 * i));
+    t.stepNeg[i] = static_cast<float>(std::exp2(0.1875 * i));
+    t.reconPos[i] = static_cast<float>(std::exp2(-0.25 * i));
+    t.reconNeg[i] = static_cast<float>(std::exp2(0.25 * i));
+  }
+  return t;
+}
+
+// |q| of one line: the stored float's bits minus those of 2^23.  Values too large for the
+// mantissa (or infinite) come out far above kMaxQuantisedMagnitude, which the check catches.
+inline int32_t RoundMagnitude(double step, float y) {
+  const float v = static_cast<float>(step * y + kRoundingBias);
+  return static_cast<int32_t>(std::bit_cast<uint32_t>(v) - kTwoPow23Bits);
+}
+
+// One block of 32 lines; returns the largest magnitude of the block.
+inline int32_t QuantiseBlock(double step, const float* y, int32_t* q) {
+  int32_t peak = 0;
+  for (int k = 0; k < 32; ++k) {
+    q[k] = RoundMagnitude(step, y[k]);
+    peak = std::max(peak, q[k]);
+  }
+  return peak;
+}
+
+// Raw squared reconstruction error of one band, four lines at a time.
+float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n) {
+  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+  int i = 0;
+  auto term = [&](int k) {
+    const int m = std::min(q[k] < 0 ? -q[k] : q[k], kPowerTableSize - 1);
+    const float e = scale * power43[m] - a[k];
+    return e * e;
+  };
+  for (; i + 4 <= n; i += 4) {
+    s0 += term(i);
+    s1 += term(i + 1);
+    s2 += term(i + 2);
+    s3 += term(i + 3);
+  }
+  for (; i < n; ++i) s0 += term(i);
+  return (s0 + s1) + (s2 + s3);
+}
+
+// Coding-order walk shared by the regrouping and its inverse: calls f(codingLine, windowLine,
+// count) for every contiguous run of lines.
+template <typename F>
+int WalkCodingOrder(const ChannelCodingRecord& rec, F f) {
+  if (rec.windowSequence != kEightShort) {
+    const int n = rec.bandOffset[rec.totalBands];
+    if (n > 0) f(0, 0, n);
+    return n;
+  }
+  int pos = 0;
+  int firstWindow = 0;
+  for (int g = 0; g < rec.numWindowGroups; ++g) {
+    for (int b = 0; b < rec.maxSfb; ++b) {
+      const int start = rec.swbOffset[b];
+      const int width = rec.swbOffset[b + 1] - start;
+      for (int w = firstWindow; w < firstWindow + rec.groupLength[g]; ++w) {
+        f(pos, w * kShortLength + start, width);
+        pos += width;
+      }
+    }
+    firstWindow += rec.groupLength[g];
+  }
+  return pos;
+}
+
+}  // namespace
+
+const QuantiserTables& QuantTables() {
+  static const QuantiserTables tables = BuildTables();  // thread-safe one-time initialisation
+  return tables;
+}
+
+float StepFactor(int gain) {
+  const QuantiserTables& t = QuantTables();
+  gain = std::clamp(gain, -kMaxGain, kMaxGain);
+  return gain >= 0 ? t.stepPos[gain] : t.stepNeg[-gain];
+}
+
+float ReconScale(int diff) {
+  const QuantiserTables& t = QuantTables();
+  diff = std::clamp(diff, -kMaxGain, kMaxGain);
+  return diff > 0 ? t.reconPos[diff] : t.reconNeg[-diff];
+}
+
+float QuantFastLog(float v) {
+  const uint32_t bits = std::bit_cast<uint32_t>(v);
+  const int e = static_cast<int>((bits >> 23) & 0xFF) - 127;
+  const float m = std::bit_cast<float>((bits & 0x007FFFFFu) | 0x3F800000u);  // in [1, 2)
+  const float t = (m - 1.4142135623730951f) / (m + 1.4142135623730951f);
+  const float t2 = t * t;
+  return (static_cast<float>(e) + 0.5f) * 0.6931471805599453f +
+         t * ((0.4139745831489563f * t2 + 0.6664778590202332f) * t2 + 2.0000007152557373f);
+}
+
+float MagnitudeFloor(int vbrMode, int bitRate) {
+  // At low constant rates, lines this small never survive quantisation anyway; dropping them
+  // early keeps them out of the start-gain estimate and the distortion reference.
+  return (vbrMode == 0 && bitRate <= 128000) ? 50.0f : 1.0f;
+}
+
+float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, int* signTable) {
+  const int coded = std::clamp(rec.bandOffset[rec.totalBands], 0, kFrameLength);
+  const int lines = (coded + 31) & ~31;
+  rec.codedLines32 = lines;
+  rec.blocks32 = std::max(kMinQuantBlocks, lines / 32);
+  if (lines > 0) dsp::VecAbs(x, rec.magnitude, lines);
+  float peak = 0.0f;
+  for (int i = 0; i < lines; ++i) {
+    const float a = rec.magnitude[i];
+    if (a >= floor) {  // also false for NaN, which is thereby cleared
+      rec.y[i] = std::sqrt(std::sqrt(a) * a);
+      peak = std::max(peak, rec.y[i]);
+    } else {
+      rec.magnitude[i] = 0.0f;
+      rec.y[i] = 0.0f;
+    }
+    signTable[i] = x[i] > 0.0f ? 1 : -1;
+  }
+  for (int i = lines; i < kFrameLength; ++i) {
+    rec.magnitude[i] = 0.0f;
+    rec.y[i] = 0.0f;
+    signTable[i] = -1;
+  }
+  return peak;
+}
+
+void Quantise(const ChannelCodingRecord& rec, const float* y, int32_t* q) {
+  const double step = StepFactor(rec.globalGain);
+  for (int blk = 0; blk < rec.blocks32; ++blk) QuantiseBlock(step, y + blk * 32, q + blk * 32);
+}
+
+int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) {
+  const double step = StepFactor(rec.globalGain);
+  for (int blk = 0; blk < rec.blocks32; ++blk)
+    if (QuantiseBlock(step, y + blk * 32, q + blk * 32) > kMaxQuantisedMagnitude) return 1;
+  return 0;
+}
+
+void InvalidateDistortionCache(ChannelCodingRecord& rec) {
+  for (int b = 0; b < kMaxCodedBands; ++b) rec.cachedDiff[b] = kNoCachedDiff;
+}
+
+DistortionSums MeasureDistortion(ChannelCodingRecord& rec) {
+  const QuantiserTables& t = QuantTables();
+  DistortionSums s{};
+  float product = 1.0f;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const int diff = rec.scalefactor[b] - rec.globalGain;
+    float d;
+    if (diff == rec.cachedDiff[b]) {
+      d = rec.cachedDistortion[b];
+    } else {
+      const int start = rec.bandOffset[b];
+      const int width = rec.bandOffset[b + 1] - start;
+      d = BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
+      if (d < 1.0f) d = 0.0f;  // errors below one unit are inaudible at any weight
+      d *= rec.weight[b];
+      rec.cachedDiff[b] = diff;
+      rec.cachedDistortion[b] = d;
+    }
+    rec.distortion[b] = d;
+    s.totalSum += d;
+    if (d > 1.0f) {
+      ++s.count;
+      s.overSum += d;
+      product *= d;
+    }
+  }
+  // The "mean" is the product divided by the count: it grows quickly with a few very bad bands.
+  if (s.count > 0) {
+    const float mean = product / static_cast<float>(s.count);
+    if (mean > 1.0f) s.normSum = s.overSum / mean;
+  }
+  return s;
+}
+
+void Reconstruct(ChannelCodingRecord& rec) {
+  const QuantiserTables& t = QuantTables();
+  std::memset(rec.recon, 0, sizeof(rec.recon));
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const int start = rec.bandOffset[b];
+    const int end = rec.bandOffset[b + 1];
+    if (rec.codebook[b] >= kIntensityOutOfPhase) {
+      for (int i = start; i < end; ++i) rec.recon[i] = kIntensityMarker;
+      continue;
+    }
+    const float scale = ReconScale(rec.scalefactor[b] - rec.globalGain);
+    for (int i = start; i < end; ++i) {
+      const int32_t v = rec.q[i];
+      const int m = std::min(v < 0 ? -v : v, kPowerTableSize - 1);
+      const float r = scale * t.power43[m];
+      rec.recon[i] = v < 0 ? -r : r;
+    }
+  }
+}
+
+int BuildCodingOrder(ChannelCodingRecord& rec, const float* x) {
+  if (rec.windowSequence == kEightShort) {
+    rec.numSwb = std::clamp(rec.numSwb, 0, kMaxShortBands);
+    rec.numWindowGroups = std::clamp(rec.numWindowGroups, 1, kNumShortWindows);
+    int windows = 0;
+    for (int g = 0; g < rec.numWindowGroups; ++g) {
+      rec.groupLength[g] = std::clamp(rec.groupLength[g], 0, kNumShortWindows - windows);
+      windows += rec.groupLength[g];
+    }
+  } else {
+    rec.numSwb = std::clamp(rec.numSwb, 0, kMaxLongBands);
+    rec.numWindowGroups = 1;
+    rec.groupLength[0] = 1;
+  }
+  // Only bands of a sane layout are coded: increasing offsets inside the window.
+  const int windowLength = rec.windowSequence == kEightShort ? kShortLength : kFrameLength;
+  int validBands = 0;
+  if (rec.swbOffset[0] == 0)
+    while (validBands < rec.numSwb && rec.swbOffset[validBands + 1] > rec.swbOffset[validBands] &&
+           rec.swbOffset[validBands + 1] <= windowLength)
+      ++validBands;
+  rec.maxSfb = std::clamp(rec.maxSfb, 0, validBands);
+  const int bandsPerGroup = rec.maxSfb;
+  int k = 0;
+  int pos = 0;
+  for (int g = 0; g < rec.numWindowGroups; ++g) {
+    const int len = rec.windowSequence == kEightShort ? rec.groupLength[g] : 1;
+    for (int b = 0; b < bandsPerGroup; ++b) {
+      rec.bandOffset[k++] = pos;
+      pos += (rec.swbOffset[b + 1] - rec.swbOffset[b]) * len;
+    }
+  }
+  rec.bandOffset[k] = pos;
+  rec.totalBands = k;
+
+  std::memset(rec.grouped, 0, sizeof(rec.grouped));
+  return WalkCodingOrder(rec, [&](int to, int from, int n) {
+    std::memcpy(rec.grouped + to, x + from, sizeof(float) * static_cast<size_t>(n));
+  });
+}
+
+void ScatterCodingOrder(const ChannelCodingRecord& rec, const float* in, float* out, float fill) {
+  for (int i = 0; i < kFrameLength; ++i) out[i] = fill;
+  WalkCodingOrder(rec, [&](int from, int to, int n) {
+    std::memcpy(out + to, in + from, sizeof(float) * static_cast<size_t>(n));
+  });
+}
+
+}  // namespace aacs::quant
