@@ -14,7 +14,9 @@ const float* SineWindowShort();  // 128
 const float* KbdWindowLong();    // 1024, alpha 4
 const float* KbdWindowShort();   // 128, alpha 6
 
-// Creates the stream's FFT specifications (orders 9 and 6); 0 on success, 1 without memory.
+// Creates the stream's FFT specifications (orders 9 and 6; inverse divided by N, forward
+// unscaled) and builds the window tables; 0 on success, 1 without memory.  The state must be
+// zeroed or released; a failed init leaves it released.
 int FilterbankInit(FilterbankState& fb);
 void FilterbankRelease(FilterbankState& fb);
 
@@ -31,8 +33,11 @@ void Imdct(float* buffer, int n, FilterbankState& fb);
 void AnalysisFilterbank(const float* time, float* spectrum, float* olderFrame, int* firstCall,
                         int windowSequence, int windowShape, int prevWindowShape, int mode,
                         FilterbankState& fb);
-// Inverse transform and windowing of one block; mode 1 writes 2048 windowed samples without
-// overlap-add (eight-short: eight windowed 256-sample blocks side by side).
+// Inverse transform and windowing of one block (1024 lines, 8 x 128 for eight-short) into 2048
+// samples.  Long sequences: the windowed block, the caller overlap-adds.  Eight-short: mode 1
+// writes the eight windowed 256-sample blocks side by side, mode 0 overlap-adds them at
+// 448 + 128w with zeros elsewhere.  Each inverse keeps the 4/N scale of Imdct, so a short block
+// comes out 8 times larger than a long one would for the same time signal.
 void SynthesisFilterbank(const float* spectrum, float* out, int windowSequence, int windowShape,
                          int prevWindowShape, int mode, FilterbankState& fb);
 
