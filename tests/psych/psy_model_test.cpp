@@ -2,6 +2,8 @@
 // pairs, LFE and noise-substitution results, the spectra kept for reuse, and stream isolation.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "enc/filterbank.h"
 #include "psych/psy_model.h"
 #include "psy_test_util.h"
@@ -148,6 +150,11 @@ TEST(PsyModel, LfeReportsFixedRatiosAndALongBlock) {
   for (int c = 0; c < 6; ++c) EXPECT_EQ(s->channelInfo[c].analysed, 1) << c;
   EXPECT_GT(s->psyLong[0][1 + 6].pe, 0.0f);
   EXPECT_GT(s->psyLong[0][4 + 6].pe, 0.0f);
+  // The LFE is still transformed, so its spectrum can be reused like every other channel's.
+  const float* lfeSpectrum = PsyPreviousLongSpectrum(*s, 5);
+  float energy = 0.0f;
+  for (int k = 0; k < kFrameLength; ++k) energy += lfeSpectrum[k] * lfeSpectrum[k];
+  EXPECT_GT(energy, 0.0f);
 }
 
 TEST(PsyModel, NoiseLikeBandsAboveTheStartFrequencyAreMarkedOnlyWithOptionB) {
@@ -249,6 +256,27 @@ TEST(PsyModel, TwoStreamsNeverShareState) {
                       first->psyShort[0][0]);
     ASSERT_EQ(alone->blockType[0], first->blockType[0]);
   }
+}
+
+TEST(PsyModel, StreamsOnTwoThreadsMatchTheirSequentialResults) {
+  auto run = [](int seed, std::vector<float>* pes) {
+    test::Stream s;
+    test::SetModelDefaults(*s, 48000, 2);
+    test::Noise noise(seed);
+    for (int f = 0; f < 12; ++f) {
+      Analyse(*s, {noise.Frame(4000.0f), noise.Frame(2000.0f)});
+      pes->push_back(s->psyLong[0][0].pe);
+      pes->push_back(s->psyShort[0][1].window[0].pe);
+    }
+  };
+  std::vector<float> seqA, seqB, parA, parB;
+  run(1, &seqA);
+  run(2, &seqB);
+  std::thread ta(run, 1, &parA), tb(run, 2, &parB);
+  ta.join();
+  tb.join();
+  EXPECT_EQ(seqA, parA);
+  EXPECT_EQ(seqB, parB);
 }
 
 TEST(PsyModelDeathTest, ARateWithoutBandTablesEndsWithTheCbAdaptMessage) {
