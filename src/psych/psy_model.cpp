@@ -265,82 +265,118 @@ float PairShortPe(const StreamContext& ctx, const PsyWorkArea& own, const PsyWor
   return pe;
 }
 
-void AnalysePair(StreamContext& ctx, int l, int r, const float* const* input, PsyLongResult* lo,
-                 PsyShortResult* so) {
-  PsyModelState& psy = ctx.psy;
-  const PsyTables& t = psy.tables;
-  const int slots[4] = {l, r, l + kMsSlotOffset, r + kMsSlotOffset};
-  PsyChannelState* st[4] = {&psy.channel[slots[0]], &psy.channel[slots[1]],
-                            &psy.channel[slots[2]], &psy.channel[slots[3]]};
-  PsyWorkArea* w = psy.work;
-  ctx.channelInfo[l].analysed = 1;
-  ctx.channelInfo[r].analysed = 1;
-  int analyseShort = 1;
-  if (ctx.timeDomainAttack == 1) {
-    const int channels[2] = {l, r};
-    const int attack = DetectorDecision(ctx, channels, 2, input);
-    w[0].attackFlag = w[1].attackFlag = attack ? 1.0f : 0.0f;
-    analyseShort = attack;
-  }
-  ctx.analyseShort = analyseShort;
-  ComputeSpectra(ctx, l, *st[0], w[0], input[l], analyseShort);
-  ComputeSpectra(ctx, r, *st[1], w[1], input[r], analyseShort);
-  MidSideSpectra(*st[0], *st[1], *st[2], *st[3], analyseShort);
+// The four signals of a pair: L, R and the mid and side partners, with their work areas.
+struct PairSignals {
+  int slot[4];
+  PsyChannelState* st[4];
+  PsyWorkArea* w;
+};
 
-  ToneAndSpread(ctx, *st[0], w[0], analyseShort);
-  ToneAndSpread(ctx, *st[1], w[1], analyseShort);
+PairSignals MakePairSignals(PsyModelState& psy, int l, int r) {
+  PairSignals p;
+  const int slots[4] = {l, r, l + kMsSlotOffset, r + kMsSlotOffset};
+  for (int i = 0; i < 4; ++i) {
+    p.slot[i] = slots[i];
+    p.st[i] = &psy.channel[slots[i]];
+  }
+  p.w = psy.work;
+  return p;
+}
+
+// Spectra of L and R, mid and side, and the raw thresholds of all four after the stereo
+// masking adjustment.
+void PairThresholds(StreamContext& ctx, const PairSignals& p, const float* const* input,
+                    int analyseShort) {
+  const PsyTables& t = ctx.psy.tables;
+  PsyChannelState* const* st = p.st;
+  ComputeSpectra(ctx, p.slot[0], *st[0], p.w[0], input[p.slot[0]], analyseShort);
+  ComputeSpectra(ctx, p.slot[1], *st[1], p.w[1], input[p.slot[1]], analyseShort);
+  MidSideSpectra(*st[0], *st[1], *st[2], *st[3], analyseShort);
+  ToneAndSpread(ctx, *st[0], p.w[0], analyseShort);
+  ToneAndSpread(ctx, *st[1], p.w[1], analyseShort);
   for (int i = 2; i < 4; ++i) {
-    PartitionEnergies(t, *st[i], w[i], analyseShort, false);
-    SpreadPartitions(t, *st[i], w[i], analyseShort, false);
+    PartitionEnergies(t, *st[i], p.w[i], analyseShort, false);
+    SpreadPartitions(t, *st[i], p.w[i], analyseShort, false);
   }
   // Mid takes the left channel's SNR factors, side the right channel's.
-  for (int i = 0; i < 4; ++i) FormThresholds(t, *st[i], w[i % 2], analyseShort);
+  for (int i = 0; i < 4; ++i) FormThresholds(t, *st[i], p.w[i % 2], analyseShort);
   StereoMaskingAdjust(t, st, ctx.psyRatio, analyseShort);
+}
 
+// One block type and one window grouping for the whole pair.
+void PairDecisions(StreamContext& ctx, const PairSignals& p, int analyseShort) {
+  const PsyTables& t = ctx.psy.tables;
+  PsyChannelState* const* st = p.st;
   if (ctx.timeDomainAttack == 0) {
     if (analyseShort)
-      for (PsyChannelState* s : st) ShortPreEcho(t, *s);
-    RunBlockSwitch(ctx, *st[0], w[0]);
-    RunBlockSwitch(ctx, *st[1], w[1]);
-    if (ctx.forceLong == 1) w[0].attackFlag = w[1].attackFlag = 0.0f;
+      for (int i = 0; i < 4; ++i) ShortPreEcho(t, *st[i]);
+    RunBlockSwitch(ctx, *st[0], p.w[0]);
+    RunBlockSwitch(ctx, *st[1], p.w[1]);
+    if (ctx.forceLong == 1) p.w[0].attackFlag = p.w[1].attackFlag = 0.0f;
   }
-  const bool attack = w[0].attackFlag == 1.0f || w[1].attackFlag == 1.0f;
-  for (int slot : slots) SetBlockType(ctx, slot, attack ? kShortBlock : kLongBlock);
+  const bool attack = p.w[0].attackFlag == 1.0f || p.w[1].attackFlag == 1.0f;
+  for (int slot : p.slot) SetBlockType(ctx, slot, attack ? kShortBlock : kLongBlock);
 
-  // One grouping for the pair, from the larger change of either channel.
-  GroupingMeasure(t, *st[0], w[0]);
-  GroupingMeasure(t, *st[1], w[1]);
+  GroupingMeasure(t, *st[0], p.w[0]);
+  GroupingMeasure(t, *st[1], p.w[1]);
   const int groupClass = ChooseGroupClass(std::max(st[0]->change[0], st[1]->change[0]),
                                           std::max(st[0]->change[1], st[1]->change[1]),
                                           std::max(st[0]->change[2], st[1]->change[2]));
-  for (PsyChannelState* s : st) SetGrouping(*s, groupClass);
+  for (int i = 0; i < 4; ++i) SetGrouping(*st[i], groupClass);
+}
 
+// Ratios, mid/side flags, noise-substitution marks and entropies of the pair.
+void PairRatios(StreamContext& ctx, const PairSignals& p, int analyseShort) {
+  const PsyTables& t = ctx.psy.tables;
+  PsyChannelState* const* st = p.st;
   for (int i = 0; i < 4; ++i) {
-    BandRatiosLong(t, ctx, *st[i], w[i]);
-    if (analyseShort) BandRatiosShort(t, ctx, *st[i], w[i]);
+    BandRatiosLong(t, ctx, *st[i], p.w[i]);
+    if (analyseShort) BandRatiosShort(t, ctx, *st[i], p.w[i]);
   }
-  MsDecision(t, w, *st[0], MsDecisionLevel(ctx.psyWeight), analyseShort);
+  MsDecision(t, p.w, *st[0], MsDecisionLevel(ctx.psyWeight), analyseShort);
 
   if (ctx.psyOptionB == 1)
     for (int i = 0; i < 2; ++i)
-      std::copy(std::begin(w[i].peakTonality), std::end(w[i].peakTonality), st[i]->bandPeakTonality);
+      std::copy(std::begin(p.w[i].peakTonality), std::end(p.w[i].peakTonality), st[i]->bandPeakTonality);
   MarkNoiseBands(ctx, st[0]->bandPeakTonality, st[1]->bandPeakTonality, st[0]->noiseBand,
                  st[1]->noiseBand);
   std::fill(std::begin(st[2]->noiseBand), std::end(st[2]->noiseBand), 0);
   std::fill(std::begin(st[3]->noiseBand), std::end(st[3]->noiseBand), 0);
 
   for (int i = 0; i < 2; ++i) {
-    st[i]->longPe = PairLongPe(ctx, w[i], w[i + 2], st[0]->msLong);
-    st[i]->shortPe = analyseShort ? PairShortPe(ctx, w[i], w[i + 2], *st[0]) : st[i]->longPe;
+    st[i]->longPe = PairLongPe(ctx, p.w[i], p.w[i + 2], st[0]->msLong);
+    st[i]->shortPe = analyseShort ? PairShortPe(ctx, p.w[i], p.w[i + 2], *st[0]) : st[i]->longPe;
   }
   for (int i = 2; i < 4; ++i) {
-    st[i]->longPe = LongBlockPe(t.longPart, w[i].bandEnergy, w[i].bandThreshold);
-    st[i]->shortPe = analyseShort ? ShortBlockPe(t.shortPart, w[i]) : st[i]->longPe;
+    st[i]->longPe = LongBlockPe(t.longPart, p.w[i].bandEnergy, p.w[i].bandThreshold);
+    st[i]->shortPe = analyseShort ? ShortBlockPe(t.shortPart, p.w[i]) : st[i]->longPe;
   }
-  FillResults(t, *st[0], nullptr, nullptr, lo[l], so[l]);
-  FillResults(t, *st[1], st[0]->msLong, st[0]->msShort, lo[r], so[r]);
-  FillResults(t, *st[2], nullptr, nullptr, lo[slots[2]], so[slots[2]]);
-  FillResults(t, *st[3], nullptr, nullptr, lo[slots[3]], so[slots[3]]);
+}
+
+void AnalysePair(StreamContext& ctx, int l, int r, const float* const* input, PsyLongResult* lo,
+                 PsyShortResult* so) {
+  PsyModelState& psy = ctx.psy;
+  const PairSignals p = MakePairSignals(psy, l, r);
+  ctx.channelInfo[l].analysed = 1;
+  ctx.channelInfo[r].analysed = 1;
+  int analyseShort = 1;
+  if (ctx.timeDomainAttack == 1) {
+    const int channels[2] = {l, r};
+    const int attack = DetectorDecision(ctx, channels, 2, input);
+    p.w[0].attackFlag = p.w[1].attackFlag = attack ? 1.0f : 0.0f;
+    analyseShort = attack;
+  }
+  ctx.analyseShort = analyseShort;
+  PairThresholds(ctx, p, input, analyseShort);
+  PairDecisions(ctx, p, analyseShort);
+  PairRatios(ctx, p, analyseShort);
+  // The mid/side flags travel in the second channel's results.
+  const PsyChannelState& left = *p.st[0];
+  for (int i = 0; i < 4; ++i) {
+    const bool second = i == 1;
+    FillResults(psy.tables, *p.st[i], second ? left.msLong : nullptr, second ? left.msShort : nullptr,
+                lo[p.slot[i]], so[p.slot[i]]);
+  }
 }
 
 // LFE: fixed ratios and a long block, no analysis.  The model still transforms the channel, so

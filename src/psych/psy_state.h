@@ -162,7 +162,7 @@ struct PsyModelState {
   alignas(32) float shortBlock[2 * kShortLength];
   alignas(32) float fftLongOut[2 * kFrameLength];  // bins 0..1023 as (re, im), bin 0 = (R0, 0)
   alignas(32) float fftShortOut[kNumShortWindows][2 * kShortLength];
-  alignas(32) float fftWork[4 * 2 * kFrameLength];
+  alignas(32) float fftWork[2 * kFrameLength];  // real FFT work: one transform length
   alignas(32) float prediction[kFrameLength];  // predicted magnitudes 2 r1 - r2
 };
 

@@ -1,0 +1,188 @@
+// Window-sequence state machine, the entropy-based attack detectors, analysis windows and the
+// default bandwidth rule.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "enc/filterbank.h"
+#include "psych/block_switch.h"
+#include "psy_test_util.h"
+
+namespace aacs::psych {
+namespace {
+
+int Next(int seq, int prev, int now, int tda) {
+  test::Stream s;
+  s->numChannels = 1;
+  s->timeDomainAttack = tda;
+  s->windowSequence[0] = seq;
+  s->prevBlockType[0] = prev;
+  s->blockType[0] = now;
+  UpdateWindowSequence(*s);
+  EXPECT_EQ(s->prevBlockType[0], now);
+  return s->windowSequence[0];
+}
+
+TEST(WindowSequence, TransitionsOfBothDetectors) {
+  for (int tda : {0, 1}) {
+    for (int prev : {0, 2}) {
+      EXPECT_EQ(Next(kOnlyLong, prev, 0, tda), kOnlyLong);
+      EXPECT_EQ(Next(kOnlyLong, prev, 2, tda), kLongStart);
+      EXPECT_EQ(Next(kLongStop, prev, 0, tda), kOnlyLong);
+      EXPECT_EQ(Next(kLongStop, prev, 2, tda), kLongStart);
+    }
+  }
+  // Entropy detector: leave the short run only after two long decisions.
+  EXPECT_EQ(Next(kEightShort, 0, 0, 0), kLongStop);
+  EXPECT_EQ(Next(kEightShort, 0, 2, 0), kEightShort);
+  EXPECT_EQ(Next(kEightShort, 2, 0, 0), kEightShort);
+  EXPECT_EQ(Next(kLongStart, 2, 0, 0), kEightShort);
+  EXPECT_EQ(Next(kLongStart, 0, 0, 0), kLongStop);
+  // Time-domain detector: only the older decision counts.
+  EXPECT_EQ(Next(kEightShort, 2, 0, 1), kEightShort);
+  EXPECT_EQ(Next(kEightShort, 0, 2, 1), kLongStop);
+  EXPECT_EQ(Next(kLongStart, 2, 2, 1), kEightShort);
+}
+
+TEST(WindowSequence, AnAttackWalksThroughStartShortStop) {
+  test::Stream s;
+  s->numChannels = 2;
+  const int decisions[] = {0, 2, 0, 0, 0};
+  const int expected[] = {kOnlyLong, kLongStart, kEightShort, kLongStop, kOnlyLong};
+  for (int i = 0; i < 5; ++i) {
+    s->blockType[0] = decisions[i];
+    s->blockType[1] = 0;
+    UpdateWindowSequence(*s);
+    EXPECT_EQ(s->windowSequence[0], expected[i]) << i;
+    EXPECT_EQ(s->windowSequence[1], kOnlyLong) << i;
+  }
+}
+
+TEST(DefaultBandwidth, InterpolatesTheRateTable) {
+  EXPECT_EQ(DefaultBandwidth(64000), 15505);
+  EXPECT_EQ(DefaultBandwidth(32000), 12500);
+  EXPECT_EQ(DefaultBandwidth(20000), 7500);
+  EXPECT_EQ(DefaultBandwidth(100000), 22050);
+  EXPECT_EQ(DefaultBandwidth(96000), 22050);
+  EXPECT_EQ(DefaultBandwidth(95999), 18650);  // trunc(17995 + 15998 * 655 / 16000) + 1
+  EXPECT_EQ(DefaultBandwidthAlt(100000), 19075);
+  EXPECT_EQ(DefaultBandwidthAlt(128000), 22050);
+  EXPECT_EQ(DefaultBandwidthAlt(64000), 15505);
+  EXPECT_EQ(DefaultBandwidth(4000), 3000);
+  EXPECT_EQ(DefaultBandwidth(3999), 4000);
+  EXPECT_EQ(DefaultBandwidth(8000), 3400);  // trunc(3000 + 3999 * 400 / 4000) + 1
+}
+
+TEST(AnalysisWindows, KbdKindIsTheFullSymmetricFilterbankWindow) {
+  std::vector<float> lw(2048), sw(256);
+  GenerateWindow(3, 3, lw.data(), sw.data());
+  for (int n = 0; n < 1024; ++n) {
+    ASSERT_EQ(lw[n], enc::KbdWindowLong()[n]);
+    ASSERT_EQ(lw[2047 - n], lw[n]);
+  }
+  for (int n = 0; n < 128; ++n) {
+    ASSERT_EQ(sw[n], enc::KbdWindowShort()[n]);
+    ASSERT_EQ(sw[255 - n], sw[n]);
+  }
+}
+
+TEST(AnalysisWindows, UnknownKindFallsBackToSymmetricHann) {
+  std::vector<float> lw(2048), sw(256);
+  testing::internal::CaptureStderr();
+  GenerateWindow(0, 1, lw.data(), sw.data());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("unknown window type for short blocks, defaulting to HANN window!"), std::string::npos);
+  EXPECT_NE(err.find("unknown window type for long blocks, defaulting to HANN window!"), std::string::npos);
+  EXPECT_FLOAT_EQ(sw[0], 0.0f);
+  EXPECT_FLOAT_EQ(sw[255], 0.0f);
+  EXPECT_NEAR(lw[1024], 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * 1024 / 2047), 1e-6);
+  for (int n = 0; n < 128; ++n) ASSERT_NEAR(sw[n], sw[255 - n], 1e-6f);
+}
+
+// One partition of one line inside every attack range; its entropy per window is ln(E / T).
+struct AwsFixture {
+  PsyTables t{};
+  PsyChannelState st{};
+  PsyWorkArea w{};
+  test::Stream s;
+  AwsFixture() {
+    t.shortPart.numPartitions = 1;
+    t.shortPart.start[0] = 20;
+    t.shortPart.end[0] = 21;
+    t.shortPart.width[0] = 1;
+    s->switchThreshold = 128.0f;
+  }
+  void SetPe(const float* pe) {
+    for (int win = 0; win < kNumShortWindows; ++win) {
+      st.preEchoThreshold[win][0] = 1.0f;
+      w.shortPartEnergy[win][0] = std::exp(pe[win]);
+    }
+  }
+  float RunA(const float* pe) {
+    SetPe(pe);
+    PerformAwsA(t, st, w, 10, 100, kAwsDecide, *s);
+    return w.attackFlag;
+  }
+  float RunB(const float* pe) {
+    SetPe(pe);
+    PerformAwsB(t, st, w, kAwsDecide, *s);
+    return w.attackFlag;
+  }
+};
+
+TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRises) {
+  const float flat[8] = {40, 40, 40, 40, 40, 40, 40, 40};
+  const float fall[8] = {40, 40, 40, 40, 0, 0, 0, 0};   // pair sums 80 -> 0
+  const float rise[8] = {0, 0, 0, 0, 50, 50, 0, 0};     // pair sums 0 -> 100
+  AwsFixture a2;
+  EXPECT_EQ(a2.RunA(flat), 0.0f);
+  EXPECT_EQ(a2.RunA(flat), 0.0f);
+  EXPECT_FLOAT_EQ(a2.st.peTotal, 320.0f);
+  a2.s->switchThreshold = 70.0f;
+  EXPECT_EQ(a2.RunA(fall), 1.0f);  // a fall of 80 counts for variant A
+  AwsFixture b;
+  b.RunB(flat);
+  EXPECT_EQ(b.RunB(fall), 0.0f);   // variant B ignores falls
+  EXPECT_EQ(b.RunB(rise), 1.0f);   // 100 > 80
+  b.s->preEchoLimit = 1;
+  const float smallRise[8] = {0, 0, 0, 0, 35, 35, 0, 0};  // 70: only with the pre-echo limit
+  b.RunB(flat);
+  b.RunB(fall);
+  EXPECT_EQ(b.RunB(smallRise), 1.0f);
+  b.s->preEchoLimit = 0;
+  b.RunB(fall);
+  EXPECT_EQ(b.RunB(smallRise), 0.0f);
+}
+
+TEST(PerformAws, VariantAOnlyCountsPartitionsInsideTheRange) {
+  AwsFixture a;
+  const float burst[8] = {0, 0, 0, 0, 0, 0, 200, 200};
+  a.SetPe(burst);
+  PerformAwsA(a.t, a.st, a.w, 21, 100, kAwsDecide, *a.s);  // partition starts below the range
+  EXPECT_EQ(a.w.attackFlag, 0.0f);
+  AwsFixture b;
+  b.SetPe(burst);
+  PerformAwsA(b.t, b.st, b.w, 10, 19, kAwsDecide, *b.s);  // partition ends above the range
+  EXPECT_EQ(b.w.attackFlag, 0.0f);
+  AwsFixture c;
+  c.SetPe(burst);
+  PerformAwsA(c.t, c.st, c.w, 20, 20, kAwsDecide, *c.s);
+  EXPECT_EQ(c.w.attackFlag, 1.0f);
+}
+
+TEST(PerformAws, OtherModesLeaveTheFlagAndUnknownModesWarn) {
+  AwsFixture a;
+  const float burst[8] = {0, 0, 0, 0, 0, 0, 200, 200};
+  a.w.attackFlag = 0.0f;
+  a.SetPe(burst);
+  PerformAwsA(a.t, a.st, a.w, 10, 100, 1, *a.s);
+  EXPECT_EQ(a.w.attackFlag, 0.0f);
+  testing::internal::CaptureStderr();
+  PerformAwsB(a.t, a.st, a.w, 3, *a.s);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("PerformAWS(): Unknown block switching mode"),
+            std::string::npos);
+  EXPECT_EQ(a.w.attackFlag, 0.0f);
+}
+
+}  // namespace
+}  // namespace aacs::psych
