@@ -61,6 +61,10 @@ TEST(SideInfo, LongIcsInfoIs11BitsInLowComplexityAndMainWithoutPrediction) {
   auto ctx = test::MakeStream(1, 0, k44100, 0);
   test::SetLongLayout(ctx->coding[0], k44100, 49);
   EXPECT_EQ(WriteIcsInfo(*ctx, 0, 0, 0, nullptr, 0), 11);
+  ctx->ltp[0].present = 1;  // LC never carries prediction, whatever the tool state says
+  EXPECT_EQ(WriteIcsInfo(*ctx, 0, 0, 0, nullptr, 0), 11);
+  ctx->profile = kProfileLtp;
+  EXPECT_EQ(WriteIcsInfo(*ctx, 0, 0, 0, nullptr, 0), 11 + 15 + 40);
   ctx->profile = kProfileMain;
   ctx->predictorBandLimit = kPredSfbMax[k44100];
   EXPECT_EQ(WriteIcsInfo(*ctx, 0, 0, 0, nullptr, 0), 11);
