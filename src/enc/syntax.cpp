@@ -132,6 +132,7 @@ int WriteAdtsHeader(const StreamContext& ctx, BitWriter* w, int frameBits, int w
   if (headerBits == 58) bits += Put(w, write, 0, 2);  // emphasis
   bits += Put(w, write, 0, 1);                 // copyright_identification_bit
   bits += Put(w, write, 0, 1);                 // copyright_identification_start
+  assert((frameBits + 7) / 8 < (1 << 13) && "frame too long for aac_frame_length");
   bits += Put(w, write, (frameBits + 7) / 8, 13);
   bits += Put(w, write, 0x7FF, 11);            // adts_buffer_fullness: variable rate
   bits += Put(w, write, 0, 2);                 // number_of_raw_data_blocks_in_frame - 1
