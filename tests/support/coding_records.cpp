@@ -2,14 +2,17 @@
 #include "support/coding_records.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "enc/band_tables.h"
+#include "enc/channel_info.h"
 #include "enc/huffman.h"
 
 namespace aacs::test {
 
-RecordPtr MakeLongRecord(int sfIndex, int maxSfb, int seq) {
-  auto rec = std::make_unique<quant::ChannelCodingRecord>();
+void SetLongLayout(quant::ChannelCodingRecord& r, int sfIndex, int maxSfb, int seq) {
+  std::memset(static_cast<void*>(&r), 0, sizeof r);
+  auto* rec = &r;
   rec->windowSequence = seq;
   rec->numWindowGroups = 1;
   rec->groupLength[0] = 1;
@@ -18,11 +21,17 @@ RecordPtr MakeLongRecord(int sfIndex, int maxSfb, int seq) {
   rec->sampleRateIndex = sfIndex;
   for (int b = 0; b <= enc::kNumSwbLong[sfIndex]; ++b) rec->bandOffset[b] = enc::kSwbOffsetLong[sfIndex][b];
   rec->cacheGain = -1;
+}
+
+RecordPtr MakeLongRecord(int sfIndex, int maxSfb, int seq) {
+  auto rec = std::make_unique<quant::ChannelCodingRecord>();
+  SetLongLayout(*rec, sfIndex, maxSfb, seq);
   return rec;
 }
 
-RecordPtr MakeShortRecord(int sfIndex, int maxSfb, const int* groupLengths, int numGroups) {
-  auto rec = std::make_unique<quant::ChannelCodingRecord>();
+void SetShortLayout(quant::ChannelCodingRecord& r, int sfIndex, int maxSfb, const int* groupLengths, int numGroups) {
+  std::memset(static_cast<void*>(&r), 0, sizeof r);
+  auto* rec = &r;
   rec->windowSequence = kEightShort;
   rec->numWindowGroups = numGroups;
   rec->maxSfb = maxSfb;
@@ -38,6 +47,11 @@ RecordPtr MakeShortRecord(int sfIndex, int maxSfb, const int* groupLengths, int 
   }
   rec->bandOffset[band] = offset;
   rec->cacheGain = -1;
+}
+
+RecordPtr MakeShortRecord(int sfIndex, int maxSfb, const int* groupLengths, int numGroups) {
+  auto rec = std::make_unique<quant::ChannelCodingRecord>();
+  SetShortLayout(*rec, sfIndex, maxSfb, groupLengths, numGroups);
   return rec;
 }
 
@@ -55,7 +69,8 @@ void FillRandomSpectrum(quant::ChannelCodingRecord& rec, std::mt19937& rng, int 
 
 void ChooseFinalCodebooks(quant::ChannelCodingRecord& rec, std::mt19937& rng, int globalGain) {
   rec.globalGain = globalGain;
-  for (int b = 0; b < rec.totalBands; ++b) rec.codebook[b] = 0;
+  for (int b = 0; b < rec.totalBands; ++b)
+    if (rec.codebook[b] != kNoiseCodebook) rec.codebook[b] = 0;
   enc::CountChannelSpectralBits(rec, 0);
   int sf = globalGain;
   for (int b = 0; b < rec.totalBands; ++b) {
@@ -63,6 +78,47 @@ void ChooseFinalCodebooks(quant::ChannelCodingRecord& rec, std::mt19937& rng, in
     rec.scalefactor[b] = sf;
     rec.noiseEnergy[b] = globalGain + static_cast<int>(rng() % 201) - 100;
   }
+}
+
+StreamPtr MakeStream(int numChannels, int lastChannelIsLfe, int sfIndex, int headerType, int adtsBits) {
+  auto ctx = std::make_unique<StreamContext>();
+  ctx->numChannels = numChannels;
+  ctx->lastChannelIsLfe = lastChannelIsLfe;
+  ctx->sampleRateIndex = sfIndex;
+  ctx->sampleRate = kSampleRates[sfIndex];
+  ctx->profile = kProfileLc;
+  ctx->headerType = headerType;
+  ctx->adtsHeaderBits = adtsBits;
+  ctx->mpeg4Signalling = 1;
+  enc::BuildChannelMap(ctx->channelInfo, numChannels, lastChannelIsLfe);
+  return ctx;
+}
+
+std::vector<int> CodeRandomChannel(StreamContext& ctx, int ch, std::mt19937& rng, int maxValue, int maxSfb,
+                                   const int* groups, int numGroups, bool noise) {
+  quant::ChannelCodingRecord& rec = ctx.coding[ch];
+  if (groups)
+    SetShortLayout(rec, ctx.sampleRateIndex, maxSfb, groups, numGroups);
+  else
+    SetLongLayout(rec, ctx.sampleRateIndex, maxSfb);
+  rec.windowShape = 1;
+  FillRandomSpectrum(rec, rng, maxValue);
+  if (!groups && rng() % 2) {  // a lone spike among small values: where pulse data pays
+    const int b = rec.totalBands / 2 + static_cast<int>(rng() % (rec.totalBands - rec.totalBands / 2));
+    for (int i = rec.bandOffset[b]; i < rec.bandOffset[b + 1]; ++i) rec.q[i] = static_cast<int>(rng() % 3) - 1;
+    rec.q[rec.bandOffset[b] + static_cast<int>(rng() % 4)] = 2 + static_cast<int>(rng() % 15);
+  }
+  if (noise && !groups)
+    for (int b = 0; b < rec.totalBands; ++b)
+      if (rng() % 6 == 0) {
+        rec.codebook[b] = kNoiseCodebook;
+        std::fill(rec.q + rec.bandOffset[b], rec.q + rec.bandOffset[b + 1], 0);
+      }
+  ChooseFinalCodebooks(rec, rng, 100 + static_cast<int>(rng() % 60));
+  std::vector<int> coded(rec.q, rec.q + kFrameLength);
+  enc::SelectPulses(rec, 0);
+  enc::BuildCodewordList(rec);
+  return coded;
 }
 
 }  // namespace aacs::test
