@@ -66,8 +66,9 @@ struct ChannelCodingRecord {
   int trialCodebook[kMaxCodedBands];   // section merging output
   int globalGain;                      // internal gain in the loops, bitstream global_gain after
   int lastBits;                        // cost of the last inner loop; after the loops the final
-                                       // spectral + section + scalefactor (+ pulse data) bits
-  int sideBits;                        // TNS, prediction/LTP and pulse-flag bits of the channel
+                                       // spectral + section + scalefactor + pulse data bits
+                                       // (the pulse flag excluded)
+  int sideBits;                        // TNS, prediction and LTP bits beyond the fixed side bits
   int fixedSideShare;                  // the channel's share of the frame's fixed side bits
   float pe;                            // perceptual entropy estimate of the loops
   float shortPe;                       // the coded frame's short-block entropy (budget input)

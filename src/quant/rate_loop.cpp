@@ -109,16 +109,20 @@ void SetupLayout(ChannelCodingRecord& rec, const float* spectrum) {
   BuildCodingOrder(rec, spectrum);
 }
 
-// TNS, prediction or LTP side bits and the pulse flag: they come off the channel's own budget.
+// The channel's TNS, prediction and LTP bits beyond the frame's fixed side bits (which already
+// hold the TNS and pulse flags and ics_info with its predictor flag): they come off the
+// channel's own budget.
 int CountSideBits(const StreamContext& ctx, int ch) {
   const ChannelCodingRecord& rec = ctx.coding[ch];
-  int bits = enc::WriteTnsData(ctx.tns[ch], rec.windowSequence, nullptr, 0) + 1;
-  if (!IsShort(rec)) {
-    if (ctx.profile == kProfileMain)
-      bits += enc::WritePredictionData(rec, ctx.predictorBandLimit, nullptr, 0);
-    else
-      bits += enc::WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, nullptr, 0);
-  }
+  int bits = enc::WriteTnsData(ctx.tns[ch], rec.windowSequence, nullptr, 0) - 1;
+  if (IsShort(rec)) return bits;
+  if (ctx.profile == kProfileMain) return bits + enc::WritePredictionData(rec, ctx.predictorBandLimit, nullptr, 0) - 1;
+  // With LTP in the element, ics_info carries this channel's ltp_data_present and data.
+  const enc::ChannelInfo& info = ctx.channelInfo[ch];
+  const bool partnerLtp = info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels &&
+                          ctx.ltp[info.pairedChannel].present;
+  if (ctx.ltp[ch].present || partnerLtp)
+    bits += enc::WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, nullptr, 0);
   return bits;
 }
 
@@ -435,8 +439,7 @@ void OuterStep(LoopState& s) {
 // ---- Final stage --------------------------------------------------------------------------
 
 // Bitstream scalefactors g - s + 100 and global_gain (band 0's value).  A band whose value
-// cannot be coded in 8 bits (only possible for absurd input levels) is dropped.  Noise energies
-// and intensity positions are kept within what their difference codes carry.
+// cannot be coded in 8 bits (only possible for absurd input levels) is dropped.
 void ConvertScalefactors(ChannelCodingRecord& rec) {
   const int g = rec.globalGain;
   int firstCoded = -1;
@@ -461,7 +464,10 @@ void ConvertScalefactors(ChannelCodingRecord& rec) {
     rec.globalGain = rec.scalefactor[0];
   else
     rec.globalGain = std::clamp(firstCoded >= 0 ? firstCoded : g + 100, 0, kMaxBitstreamScalefactor);
+}
 
+// Noise energies and intensity positions are kept within what their difference codes carry.
+void LimitSpecialBands(ChannelCodingRecord& rec) {
   int noiseRef = rec.globalGain;
   bool firstNoise = true;
   int intensityRef = 0;
@@ -520,7 +526,8 @@ int CodeChannel(StreamContext& ctx, int ch, bool zero) {
     Reconstruct(rec);
     ScatterCodingOrder(rec, rec.recon, ctx.reconSpectrum[ch], 0.0f);
   }
-  ConvertScalefactors(rec);
+  if (!zero) ConvertScalefactors(rec);  // the silent channel keeps global gain and scalefactors 0
+  LimitSpecialBands(rec);
   enc::BuildCodewordList(rec);
   const int pulseBits = rec.pulseDataPresent ? enc::WritePulseData(rec, nullptr, 0) - 1 : 0;
   return enc::WriteSpectralData(rec, nullptr, 0) + enc::CountSectionBits(rec) +
@@ -572,7 +579,11 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
   SetupLayout(rec, spectrum);
   rec.sideBits = CountSideBits(ctx, ch);
 
-  // Keep the channel below the decoder's input buffer whatever the budget rules do.
+  // The side bits come off the budget; the loops then spend the rest on spectral data, section
+  // data and scalefactors.  Whatever the budget rules do, the channel stays below the decoder's
+  // input buffer.
+  const int available = budget + std::max(lendable, 0) - rec.sideBits;
+  budget -= rec.sideBits;
   const int hardCap = kMaxChannelFrameBits - rec.sideBits - rec.fixedSideShare;
   const int maxBudget = std::min(ctx.vbrMode != 0 ? kMaxVbrBudget : kMaxCbrBudget, hardCap);
   const int minBudget = ctx.vbrMode != 0 ? kMinVbrBudget : kMinBudget;
@@ -581,7 +592,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
   AssignSpecialBands(ctx, ch, rec);
   ComputeWeights(ctx, ch, rec, bandEnergy, bandRatio);
   rec.pe = PerceptualEntropy(rec, bandEnergy);
-  LimitEntropy(rec, bandEnergy, budget + std::max(lendable, 0) - rec.sideBits);
+  LimitEntropy(rec, bandEnergy, available);
 
   const float peak = PrepareMagnitudes(rec, rec.grouped, MagnitudeFloor(ctx.vbrMode, ctx.bitRate), ctx.signTable);
   FlagNonzeroBands(rec);
@@ -593,8 +604,8 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
   const SearchResult search = InitialGainSearch(ctx, ch, rec, budget);
   budget = std::max(budget, kMinBudget);
 
-  LoopState s{ctx, rec, ch, budget, lendable, reservoirMax,
-              IsShort(rec) ? ctx.loopThresholdB : ctx.loopThresholdA, minBudget, maxBudget};
+  const int ceiling = (IsShort(rec) ? ctx.loopThresholdB : ctx.loopThresholdA) - rec.sideBits;
+  LoopState s{ctx, rec, ch, budget, lendable, reservoirMax, ceiling, minBudget, maxBudget};
   bool fits = true;
   while (s.keepGoing) {
     ++s.iteration;

@@ -1,0 +1,284 @@
+// Quantiser: rounding, overflow check, magnitude preparation, distortion measure and caches,
+// eight-short regrouping.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "enc/band_tables.h"
+#include "quant/quantiser.h"
+
+namespace aacs::quant {
+namespace {
+
+constexpr int kSf44100 = 4;
+
+std::unique_ptr<ChannelCodingRecord> LongRecord(int maxSfb) {
+  auto rec = std::make_unique<ChannelCodingRecord>();
+  rec->windowSequence = kOnlyLong;
+  rec->numSwb = enc::kNumSwbLong[kSf44100];
+  for (int b = 0; b <= rec->numSwb; ++b) rec->swbOffset[b] = enc::kSwbOffsetLong[kSf44100][b];
+  rec->maxSfb = maxSfb;
+  return rec;
+}
+
+// A record whose coded lines end at `lines` (one band 0..lines).
+std::unique_ptr<ChannelCodingRecord> OneBandRecord(int lines) {
+  auto rec = std::make_unique<ChannelCodingRecord>();
+  rec->totalBands = 1;
+  rec->bandOffset[0] = 0;
+  rec->bandOffset[1] = lines;
+  rec->blocks32 = kMinQuantBlocks;
+  return rec;
+}
+
+TEST(Quantiser, RoundsWithOffset0Point4054) {
+  auto rec = OneBandRecord(32);
+  float y[kFrameLength] = {0.59f, 0.60f, 2.55f, 2.60f, 0.0f, 1.5f, 7.5946f, 7.59f};
+  int32_t q[kFrameLength];
+  rec->globalGain = 0;
+  Quantise(*rec, y, q);
+  EXPECT_EQ(q[0], 0);
+  EXPECT_EQ(q[1], 1);
+  EXPECT_EQ(q[2], 2);
+  EXPECT_EQ(q[3], 3);
+  EXPECT_EQ(q[4], 0);
+  EXPECT_EQ(q[5], 1);
+  EXPECT_EQ(q[6], 8);
+  EXPECT_EQ(q[7], 7);
+  // The same values after a gain of 16 (a factor 1/8): the step table, not the values, scales.
+  float y8[kFrameLength] = {0.59f * 8, 0.60f * 8, 2.55f * 8, 2.60f * 8};
+  rec->globalGain = 16;
+  Quantise(*rec, y8, q);
+  EXPECT_EQ(q[0], 0);
+  EXPECT_EQ(q[1], 1);
+  EXPECT_EQ(q[2], 2);
+  EXPECT_EQ(q[3], 3);
+  float yNeg[kFrameLength] = {2.60f / 8};
+  rec->globalGain = -16;
+  Quantise(*rec, yNeg, q);
+  EXPECT_EQ(q[0], 3);
+}
+
+TEST(Quantiser, MatchesNearestIntegerReferenceOnRandomInput) {
+  auto rec = OneBandRecord(1024);
+  rec->blocks32 = 32;
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> dist(0.0f, 3000.0f);
+  std::vector<float> y(kFrameLength);
+  std::vector<int32_t> q(kFrameLength);
+  for (float& v : y) v = dist(rng);
+  for (int gain : {-20, 0, 37, 90}) {
+    rec->globalGain = gain;
+    Quantise(*rec, y.data(), q.data());
+    const double step = std::exp2(-3.0 * gain / 16.0);
+    for (int i = 0; i < kFrameLength; ++i) {
+      const double exact = static_cast<double>(StepFactor(gain)) * y[i] - 0.0946;
+      if (std::abs(exact - std::floor(exact) - 0.5) < 1e-3) continue;  // too close to a tie
+      EXPECT_EQ(q[i], static_cast<int32_t>(std::lround(exact))) << i << " gain " << gain;
+      EXPECT_NEAR(StepFactor(gain), step, step * 1e-6);
+    }
+  }
+}
+
+TEST(Quantiser, CheckPasses8191AndRejects8192) {
+  auto rec = OneBandRecord(64);
+  float y[kFrameLength] = {};
+  int32_t q[kFrameLength];
+  rec->globalGain = 0;
+  y[40] = 8191.0f;
+  EXPECT_EQ(QuantiseChecked(*rec, y, q), 0);
+  EXPECT_EQ(q[40], 8191);
+  y[40] = 8192.0f;
+  EXPECT_EQ(QuantiseChecked(*rec, y, q), 1);
+  y[40] = INFINITY;  // a broken line never passes, whatever the gain
+  rec->globalGain = kMaxGain;
+  EXPECT_EQ(QuantiseChecked(*rec, y, q), 1);
+}
+
+TEST(Quantiser, TablesHoldPowersAndSteps) {
+  const QuantiserTables& t = QuantTables();
+  EXPECT_EQ(t.power43[0], 0.0f);
+  EXPECT_NEAR(t.power43[8], 16.0f, 1e-5f);
+  EXPECT_NEAR(t.power43[8191], std::pow(8191.0, 4.0 / 3.0), 2.0);
+  EXPECT_FLOAT_EQ(StepFactor(16), 0.125f);
+  EXPECT_FLOAT_EQ(StepFactor(-16), 8.0f);
+  EXPECT_FLOAT_EQ(ReconScale(4), 0.5f);
+  EXPECT_FLOAT_EQ(ReconScale(0), 1.0f);
+  EXPECT_FLOAT_EQ(ReconScale(-8), 4.0f);
+  EXPECT_FLOAT_EQ(StepFactor(1) / StepFactor(0), 1.0f / kAmplifyStep);
+}
+
+TEST(Quantiser, FastLogIsCloseToLog) {
+  for (float v : {1e-20f, 0.001f, 0.5f, 1.0f, 1.41421356f, 2.0f, 3.0f, 1000.0f, 5.3e7f, 1e30f})
+    EXPECT_NEAR(QuantFastLog(v), std::log(v), 2e-6f * std::max(1.0f, std::abs(std::log(v)))) << v;
+}
+
+TEST(Quantiser, MagnitudeFloorDependsOnRateMode) {
+  EXPECT_EQ(MagnitudeFloor(0, 128000), 50.0f);
+  EXPECT_EQ(MagnitudeFloor(0, 128001), 1.0f);
+  EXPECT_EQ(MagnitudeFloor(1, 64000), 1.0f);
+}
+
+TEST(Quantiser, LinesBelowTheFloorStayZeroAtAnyGain) {
+  auto rec = OneBandRecord(32);
+  float x[kFrameLength] = {49.9f, -49.9f, 50.0f, -81.0f, std::nanf("")};
+  int sign[kFrameLength];
+  const float peak = PrepareMagnitudes(*rec, x, 50.0f, sign);
+  EXPECT_EQ(rec->y[0], 0.0f);
+  EXPECT_EQ(rec->magnitude[1], 0.0f);
+  EXPECT_NEAR(rec->y[2], std::pow(50.0f, 0.75f), 1e-4f);
+  EXPECT_NEAR(rec->y[3], 27.0f, 1e-4f);
+  EXPECT_EQ(rec->magnitude[3], 81.0f);
+  EXPECT_EQ(rec->y[4], 0.0f);  // NaN is cleared
+  EXPECT_NEAR(peak, 27.0f, 1e-4f);
+  EXPECT_EQ(sign[2], 1);
+  EXPECT_EQ(sign[3], -1);
+  EXPECT_EQ(sign[5], -1);  // zero lines count as negative
+  int32_t q[kFrameLength];
+  rec->globalGain = -kMaxGain;
+  QuantiseChecked(*rec, rec->y, q);
+  EXPECT_EQ(q[0], 0);
+  EXPECT_EQ(q[1], 0);
+}
+
+TEST(Quantiser, PreparationCoversCodedLinesRoundedUpTo32) {
+  std::vector<float> x(kFrameLength, 100.0f);
+  int sign[kFrameLength];
+  auto rec = OneBandRecord(40);
+  PrepareMagnitudes(*rec, x.data(), 1.0f, sign);
+  EXPECT_EQ(rec->codedLines32, 64);
+  EXPECT_EQ(rec->blocks32, 8);
+  EXPECT_GT(rec->y[63], 0.0f);
+  for (int i = 64; i < kFrameLength; ++i) ASSERT_EQ(rec->y[i], 0.0f) << i;
+
+  auto rec292 = OneBandRecord(292);
+  PrepareMagnitudes(*rec292, x.data(), 1.0f, sign);
+  EXPECT_EQ(rec292->codedLines32, 320);
+  EXPECT_EQ(rec292->blocks32, 10);
+  EXPECT_GT(rec292->y[319], 0.0f);
+  EXPECT_EQ(rec292->y[320], 0.0f);
+
+  // The quantiser writes exactly its blocks: 256 lines for 40 coded lines.
+  std::vector<int32_t> q(kFrameLength, -5);
+  rec->globalGain = 0;
+  Quantise(*rec, rec->y, q.data());
+  EXPECT_EQ(q[255], 0);
+  EXPECT_EQ(q[256], -5);
+}
+
+TEST(Quantiser, DistortionIsWeightedSquaredErrorWithUnitFloor) {
+  auto rec = std::make_unique<ChannelCodingRecord>();
+  rec->totalBands = 3;
+  rec->bandOffset[0] = 0;
+  rec->bandOffset[1] = 4;
+  rec->bandOffset[2] = 8;
+  rec->bandOffset[3] = 12;
+  for (int i = 0; i < 12; ++i) rec->magnitude[i] = 10.0f;
+  // Band 0: q = 6 -> 6^(4/3) = 10.9027 at d = 0, squared error 0.815 per line; band 1 with a
+  // raw error below 1.0; band 2 with scalefactor 4 (reconstruction scale 1/2).
+  for (int i = 0; i < 4; ++i) rec->q[i] = 6;
+  for (int i = 4; i < 8; ++i) {
+    rec->q[i] = 6;
+    rec->magnitude[i] = QuantTables().power43[6] + 0.4f;  // 4 x 0.16 = 0.64 < 1
+  }
+  for (int i = 8; i < 12; ++i) rec->q[i] = 6;
+  rec->scalefactor[2] = 4;
+  rec->weight[0] = 2.0f;
+  rec->weight[1] = 1.0e6f;
+  rec->weight[2] = 0.5f;
+  InvalidateDistortionCache(*rec);
+  const DistortionSums s = MeasureDistortion(*rec);
+
+  const float p6 = QuantTables().power43[6];
+  const float d0 = 4 * (p6 - 10.0f) * (p6 - 10.0f) * 2.0f;
+  const float d2 = 4 * (p6 / 2 - 10.0f) * (p6 / 2 - 10.0f) * 0.5f;
+  EXPECT_NEAR(rec->distortion[0], d0, 1e-3f * d0);
+  EXPECT_EQ(rec->distortion[1], 0.0f);
+  EXPECT_NEAR(rec->distortion[2], d2, 1e-3f * d2);
+  EXPECT_EQ(s.count, 2);
+  EXPECT_NEAR(s.overSum, d0 + d2, 1e-3f * (d0 + d2));
+  EXPECT_NEAR(s.totalSum, d0 + d2, 1e-3f * (d0 + d2));
+  // The normalised sum divides by product / count (not a geometric mean).
+  EXPECT_NEAR(s.normSum, (d0 + d2) / (d0 * d2 / 2), 1e-3f);
+}
+
+TEST(Quantiser, DistortionCacheFollowsTheScalefactorDifference) {
+  auto rec = OneBandRecord(4);
+  for (int i = 0; i < 4; ++i) {
+    rec->magnitude[i] = 20.0f;
+    rec->q[i] = 5;
+  }
+  rec->weight[0] = 1.0f;
+  InvalidateDistortionCache(*rec);
+  const float first = MeasureDistortion(*rec).totalSum;
+  for (int i = 0; i < 4; ++i) rec->q[i] = 9;  // same difference: the cached value stands
+  EXPECT_EQ(MeasureDistortion(*rec).totalSum, first);
+  rec->globalGain = 1;  // new difference: recomputed
+  const float moved = MeasureDistortion(*rec).totalSum;
+  EXPECT_NE(moved, first);
+  rec->globalGain = 0;
+  InvalidateDistortionCache(*rec);
+  EXPECT_NE(MeasureDistortion(*rec).totalSum, first);
+}
+
+TEST(Quantiser, LongLayoutKeepsLinesInPlaceAndDropsUncodedOnes) {
+  auto rec = LongRecord(10);
+  std::vector<float> x(kFrameLength);
+  for (int i = 0; i < kFrameLength; ++i) x[i] = static_cast<float>(i + 1);
+  const int lines = BuildCodingOrder(*rec, x.data());
+  EXPECT_EQ(rec->totalBands, 10);
+  EXPECT_EQ(lines, enc::kSwbOffsetLong[kSf44100][10]);
+  EXPECT_EQ(rec->bandOffset[10], lines);
+  EXPECT_EQ(rec->grouped[lines - 1], static_cast<float>(lines));
+  EXPECT_EQ(rec->grouped[lines], 0.0f);
+}
+
+TEST(Quantiser, EightShortRegroupingInterleavesWindowsPerBand) {
+  auto rec = std::make_unique<ChannelCodingRecord>();
+  rec->windowSequence = kEightShort;
+  rec->numSwb = enc::kNumSwbShort[kSf44100];
+  for (int b = 0; b <= rec->numSwb; ++b) rec->swbOffset[b] = enc::kSwbOffsetShort[kSf44100][b];
+  rec->maxSfb = 12;
+  rec->numWindowGroups = 3;
+  rec->groupLength[0] = 3;
+  rec->groupLength[1] = 2;
+  rec->groupLength[2] = 3;
+  std::vector<float> x(kFrameLength);
+  for (int w = 0; w < 8; ++w)
+    for (int i = 0; i < kShortLength; ++i) x[w * kShortLength + i] = static_cast<float>(w * 1000 + i);
+  const int lines = BuildCodingOrder(*rec, x.data());
+  const int* off = enc::kSwbOffsetShort[kSf44100];
+  EXPECT_EQ(rec->totalBands, 36);
+  EXPECT_EQ(lines, off[12] * 8);
+  // Group 0, band 0: windows 0, 1, 2 of lines 0..3 in turn.
+  EXPECT_EQ(rec->grouped[0], 0.0f);
+  EXPECT_EQ(rec->grouped[4], 1000.0f);
+  EXPECT_EQ(rec->grouped[8], 2000.0f);
+  EXPECT_EQ(rec->bandOffset[1], (off[1] - off[0]) * 3);
+  // Group 1 (windows 3 and 4) starts after group 0's twelve bands of three windows.
+  EXPECT_EQ(rec->bandOffset[12], off[12] * 3);
+  EXPECT_EQ(rec->grouped[rec->bandOffset[12]], 3000.0f);
+  EXPECT_EQ(rec->grouped[rec->bandOffset[13]], 3000.0f + off[1]);
+  EXPECT_EQ(rec->bandOffset[36], lines);
+
+  std::vector<float> back(kFrameLength);
+  ScatterCodingOrder(*rec, rec->grouped, back.data(), -1.0f);
+  for (int w = 0; w < 8; ++w)
+    for (int i = 0; i < kShortLength; ++i)
+      ASSERT_EQ(back[w * kShortLength + i], i < off[12] ? x[w * kShortLength + i] : -1.0f) << w << " " << i;
+}
+
+TEST(Quantiser, BrokenLayoutCodesOnlyItsSaneBands) {
+  auto rec = LongRecord(49);
+  rec->swbOffset[20] = 5000;  // past the frame
+  std::vector<float> x(kFrameLength, 1.0f);
+  BuildCodingOrder(*rec, x.data());
+  EXPECT_EQ(rec->maxSfb, 19);
+  EXPECT_EQ(rec->totalBands, 19);
+}
+
+}  // namespace
+}  // namespace aacs::quant
