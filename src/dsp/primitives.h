@@ -34,7 +34,14 @@ constexpr int kFftDivBySqrtN = 4;
 constexpr int kFftNoDiv = 8;
 
 struct FftSpec;   // opaque: kind mark, order, scaling, twiddle and bit-reversal tables
-struct FirState;  // opaque: mark "10IF", taps reversed, delay line
+struct FirState;  // opaque: mark "10IF" (or "30IF"), taps reversed, delay line
+
+// FFT work buffers: a transform given a null work buffer allocates one itself (and fails
+// with kStsMemAllocErr when it cannot); a caller that wants no allocation passes a buffer of
+// at least FftWorkBufferFloats(spec) floats (2 * 2^order for a complex specification, 2^order
+// for a real one), 32-byte aligned and overlapping neither source nor destination.  Source
+// and destination may be the same buffer.
+std::size_t FftWorkBufferFloats(const FftSpec* spec);
 
 // Slot numbers (table positions).  Slots 0-3, 9, 23 and 29 hold helper primitives that the
 // frame path does not need.
@@ -104,7 +111,8 @@ struct PrimitiveVariants {
   int slot;
   PrimitiveFn impl[4];
 };
-// The 31 rows in slot order.
+// The 31 rows in slot order.  Every row has all four entries; MMX repeats the generic code and
+// the SSE2 column holds AVX2+FMA kernels where the processor has them.
 const PrimitiveVariants* VariantTable();
 
 // Installs one column; result 1 on success, 0 on failure (class outside 0..3 or no candidate
@@ -113,6 +121,10 @@ const PrimitiveVariants* VariantTable();
 int BindPrimitives(int cpuClass);
 // The class installed by the last successful binding (0 before any).
 int BoundCpuClass();
+// The binding walk over an explicit table of `rowCount` rows: for each candidate class of the
+// fallback row of `cpuClass`, store that column slot by slot until an entry is missing; the
+// first complete column is recorded as the bound class.  BindPrimitives uses VariantTable().
+int BindPrimitivesFrom(const PrimitiveVariants* rows, int rowCount, int cpuClass);
 
 template <typename Fn>
 inline Fn Slot(int slot) {
@@ -120,10 +132,17 @@ inline Fn Slot(int slot) {
 }
 
 // ---- Wrappers: the names the encoder calls. -------------------------------------------------
+// Vector primitives take lengths >= 1 (else kStsSizeErr, nothing written) and non-null
+// pointers (else kStsNullPtrErr); sources and destinations may be the same array.
+// AlignedAlloc: 32-byte aligned, uninitialised, null for 0 bytes or without memory.
 inline void* AlignedAlloc(std::size_t bytes) { return Slot<AlignedAllocFn>(kSlotAlignedAlloc)(bytes); }
 inline void AlignedFree(void* p) { Slot<AlignedFreeFn>(kSlotAlignedFree)(p); }
 inline int FirStateFree(FirState* s) { return Slot<FirStateFreeFn>(kSlotFirStateFree)(s); }
 inline int VecMaxAbs(const float* src, int len, float* result) { return Slot<VecMaxAbsFn>(kSlotVecMaxAbs)(src, len, result); }
+// FFT specifications: order 0..30, flag one of kFftDivFwdByN, kFftDivInvByN, kFftDivBySqrtN,
+// kFftNoDiv; the hint is ignored.  *spec is null after a failure.  A specification whose
+// tables and transform buffers could not fit into the installed memory fails with
+// kStsMemAllocErr.
 inline int FftRealSpecCreate(FftSpec** spec, int order, int flag, int hint) {
   return Slot<FftSpecCreateFn>(kSlotFftRealSpecCreate)(spec, order, flag, hint);
 }
@@ -163,9 +182,13 @@ inline int VecAddInPlace(const float* src, float* srcDst, int len) { return Slot
 inline int VecMulConst(const float* src, float value, float* dst, int len) {
   return Slot<VecMulConstFn>(kSlotVecMulConst)(src, value, dst, len);
 }
+// dst[n] = sum taps[k] * x[n - k]; the last tapCount - 1 inputs stay in the state for the next
+// call.  src and dst may be the same array.
 inline int FirFilter(const float* src, float* dst, int count, FirState* state) {
   return Slot<FirFilterFn>(kSlotFirFilter)(src, dst, count, state);
 }
+// taps: tapCount coefficients, taps[0] weighting the newest sample.  delayLine: null for a
+// silent past, else the tapCount - 1 samples before the first input, oldest first.
 inline int FirStateCreate(FirState** state, const float* taps, int tapCount, const float* delayLine) {
   return Slot<FirStateCreateFn>(kSlotFirStateCreate)(state, taps, tapCount, delayLine);
 }
@@ -173,6 +196,7 @@ inline int VecAbsInPlace(float* srcDst, int len) { return Slot<VecInPlaceFn>(kSl
 inline int VecDotProduct(const float* a, const float* b, int len, float* result) {
   return Slot<VecDotProductFn>(kSlotVecDotProduct)(a, b, len, result);
 }
+// The largest value and the index of its first occurrence.
 inline int VecMaxIndex(const float* src, int len, float* maxValue, int* index) {
   return Slot<VecMaxIndexFn>(kSlotVecMaxIndex)(src, len, maxValue, index);
 }
