@@ -34,7 +34,8 @@ const HuffmanEntry* ScalefactorCodebook();
 
 // Band codebook chooser over rec.totalBands bands of rec.q.  loopVariant: q holds magnitudes,
 // all-zero bands (rec.bandNonzero == 0) get codebook 0, signed books priced as if positive.
-// Uses and refreshes rec.cache / rec.recompute / rec.cacheGain; returns the sum of band bits.
+// Uses and refreshes rec.cache / rec.recompute / rec.cacheGain / rec.cacheVariant (a change of
+// gain or of variant recounts every band); returns the sum of band bits.
 int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant);
 // ChooseBandCodebooks, then stores each band's choice in rec.codebook (bands holding 13, 14 or 15
 // keep theirs and cost no spectral bits); returns the spectral bits.
@@ -52,9 +53,13 @@ int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, in
 int WritePulseData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);
 int WriteSpectralData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);
 
-// Pulse selection on the settled, signed spectrum (frames that are not eight-short).
+// Pulse selection on the settled, signed spectrum (frames that are not eight-short): up to four
+// lines of magnitude 2..16 become +-1 plus pulse data when that saves bits.  Leaves rec.codebook
+// and the band cache matching the spectrum as coded (final variant).
 void SelectPulses(quant::ChannelCodingRecord& rec, int internal);
 // Final coding pass: rec.q (signed) and rec.codebook -> rec.codewords / rec.numCodewords.
+// A band whose codebook cannot hold its values (never produced by the loops) is recoded with
+// the cheapest book that can, so the decoder never loses step.
 void BuildCodewordList(quant::ChannelCodingRecord& rec);
 
 }  // namespace aacs::enc

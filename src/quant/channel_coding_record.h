@@ -56,6 +56,7 @@ struct ChannelCodingRecord {
   int bandMax[kMaxCodedBands];         // largest |q| of the band
   BandCodebookCache cache[kMaxCodedBands];
   int cacheGain;                       // global gain the band cache belongs to
+  int cacheVariant;                    // chooser variant the band cache belongs to (1 loop, 0 final)
   int codebook[kMaxCodedBands];
   int trialCodebook[kMaxCodedBands];   // section merging output
   int globalGain;                      // internal gain in the loops, bitstream global_gain after

@@ -1,0 +1,259 @@
+// enc/huffman.cpp — spectral codebook choice per band, its band cache, and section merging.
+//
+// The counters read only the length-only tables; a band's (bits, codebook) choice is cached in
+// the channel record and reused while its values, the global gain and the chooser variant are
+// unchanged, which is what makes the rate loops' many recounts cheap.
+#include <algorithm>
+#include <cassert>
+#include <cstdlib>
+
+#include "enc/huffman.h"
+#include "enc/huffman_internal.h"
+#include "enc/huffman_tables.h"
+
+namespace aacs::enc {
+namespace detail {
+namespace {
+
+// Number of values per codeword: quadruples for books 1-4, pairs for 5-11.
+int TupleSize(int book) { return book <= 4 ? 4 : 2; }
+bool IsUnsignedBook(int book) { return book == 3 || book == 4 || book >= 7; }
+
+LengthTables BuildLengthTables() {
+  LengthTables t{};
+  for (int book = 1; book <= 11; ++book) {
+    const HuffmanEntry* e = kSpectralBooks[book];
+    const int size = kSpectralBookSizes[book];
+    const int tuple = TupleSize(book);
+    const int base = book == 9 || book == 10 ? 13 : book == 11 ? 17 : book >= 7 ? 8 : 3;
+    for (int i = 0; i < size; ++i) {
+      t.length[book][i] = static_cast<int32_t>(e[i].length);
+      int signs = 0;
+      if (IsUnsignedBook(book)) {
+        for (int k = 0, rest = i; k < tuple; ++k, rest /= base) signs += rest % base != 0;
+      }
+      t.cost[book][i] = t.length[book][i] + signs;
+    }
+  }
+  for (int i = 0; i < 121; ++i) t.scalefactor[i] = static_cast<int32_t>(kScalefactorBook[i].length);
+  return t;
+}
+
+}  // namespace
+
+const LengthTables& Lengths() {
+  static const LengthTables tables = BuildLengthTables();
+  return tables;
+}
+
+int BandCost(const LengthTables& t, const int32_t* q, int n, int book) {
+  assert(n % 4 == 0);
+  const int32_t* c = t.cost[book];
+  int bits = 0;
+  switch (book) {
+    case 1:
+    case 2:
+      for (int i = 0; i < n; i += 4) bits += c[27 * q[i] + 9 * q[i + 1] + 3 * q[i + 2] + q[i + 3] + 40];
+      break;
+    case 3:
+    case 4:
+      for (int i = 0; i < n; i += 4)
+        bits += c[27 * std::abs(q[i]) + 9 * std::abs(q[i + 1]) + 3 * std::abs(q[i + 2]) + std::abs(q[i + 3])];
+      break;
+    case 5:
+    case 6:
+      for (int i = 0; i < n; i += 2) bits += c[9 * q[i] + q[i + 1] + 40];
+      break;
+    case 7:
+    case 8:
+      for (int i = 0; i < n; i += 2) bits += c[8 * std::abs(q[i]) + std::abs(q[i + 1])];
+      break;
+    case 9:
+    case 10:
+      for (int i = 0; i < n; i += 2) bits += c[13 * std::abs(q[i]) + std::abs(q[i + 1])];
+      break;
+    case 11:
+      for (int i = 0; i < n; i += 2) {
+        const int a = std::abs(q[i]), b = std::abs(q[i + 1]);
+        bits += c[17 * std::min(a, 16) + std::min(b, 16)];
+        if (a >= 16) bits += EscapeLength(a);
+        if (b >= 16) bits += EscapeLength(b);
+      }
+      break;
+    default:
+      break;
+  }
+  return bits;
+}
+
+int CandidateBooks(int maxValue, int* books) {
+  if (maxValue <= 0) return books[0] = 0, 1;
+  if (maxValue >= 13) return books[0] = 11, 1;
+  if (maxValue >= 8) return books[0] = 9, books[1] = 10, 2;
+  const int first = maxValue == 1 ? 1 : maxValue == 2 ? 3 : maxValue <= 4 ? 5 : 7;
+  for (int k = 0; k < 3; ++k) books[k] = first + k;
+  return 3;
+}
+
+BookChoice BestBook(const LengthTables& t, const int32_t* q, int n, int maxValue) {
+  int books[3];
+  const int count = CandidateBooks(maxValue, books);
+  if (books[0] == 0) return {0, 0};
+  BookChoice best{100000, 0};
+  for (int k = 0; k < count; ++k) {
+    const int bits = BandCost(t, q, n, books[k]);
+    if (bits < best.bits) best = {bits, books[k]};
+  }
+  return best;
+}
+
+}  // namespace detail
+
+using detail::BandCost;
+using detail::IsKeptBook;
+using detail::Lengths;
+
+void InitHuffmanTables() { (void)Lengths(); }
+
+const HuffmanEntry* SpectralCodebook(int book) {
+  return book >= 1 && book <= 11 ? kSpectralBooks[book] : nullptr;
+}
+int SpectralCodebookSize(int book) { return book >= 1 && book <= 11 ? kSpectralBookSizes[book] : 0; }
+const HuffmanEntry* ScalefactorCodebook() { return kScalefactorBook; }
+
+namespace {
+
+int BandMaxSigned(const int32_t* q, int n) {
+  int m = 0;
+  for (int i = 0; i < n; ++i) m = std::max(m, std::abs(q[i]));
+  return m;
+}
+
+// Inside the loops q holds magnitudes: four running maxima, unrolled.  The absolute value costs
+// nothing here and keeps a stray signed value from picking a book too small for it.
+int BandMaxMagnitudes(const int32_t* q, int n) {
+  int m0 = 0, m1 = 0, m2 = 0, m3 = 0;
+  for (int i = 0; i < n; i += 4) {
+    m0 = std::max(m0, std::abs(q[i]));
+    m1 = std::max(m1, std::abs(q[i + 1]));
+    m2 = std::max(m2, std::abs(q[i + 2]));
+    m3 = std::max(m3, std::abs(q[i + 3]));
+  }
+  return std::max(std::max(m0, m1), std::max(m2, m3));
+}
+
+}  // namespace
+
+int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant) {
+  const auto& t = Lengths();
+  const bool cacheValid = rec.cacheGain == rec.globalGain && rec.cacheVariant == loopVariant;
+  int sum = 0;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    if (cacheValid && !rec.recompute[b]) {
+      sum += rec.cache[b].bits;
+      continue;
+    }
+    rec.recompute[b] = 0;
+    const int start = rec.bandOffset[b];
+    const int n = rec.bandOffset[b + 1] - start;
+    if (loopVariant && !rec.bandNonzero[b]) {
+      rec.bandMax[b] = 0;
+      rec.cache[b] = {0, 0};
+      continue;
+    }
+    const int m = loopVariant ? BandMaxMagnitudes(rec.q + start, n) : BandMaxSigned(rec.q + start, n);
+    rec.bandMax[b] = m;
+    const detail::BookChoice c = detail::BestBook(t, rec.q + start, n, m);
+    rec.cache[b] = {c.bits, c.book};
+    sum += c.bits;
+  }
+  rec.cacheGain = rec.globalGain;
+  rec.cacheVariant = loopVariant;
+  return sum;
+}
+
+int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int loopVariant) {
+  ChooseBandCodebooks(rec, loopVariant);
+  int sum = 0;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    if (IsKeptBook(rec.codebook[b])) continue;
+    rec.codebook[b] = rec.cache[b].codebook;
+    sum += rec.cache[b].bits;
+  }
+  return sum;
+}
+
+namespace {
+
+// Binary tree over the bands for section merging: node 2^(K-L) + j is block j of 2^L bands.
+constexpr int kMergeLevels = 6;
+constexpr int kTreeNodes = 512;  // 2^(K+1) with K = floor(log2 136) + 1 = 8
+static_assert(kMaxCodedBands < kTreeNodes / 2);
+
+struct MergeTree {
+  int bits[kTreeNodes];
+  int maxValue[kTreeNodes];
+};
+
+// Spectral bits of bands [first, last) coded with one book; kept bands cost nothing.
+int BlockBits(const quant::ChannelCodingRecord& rec, const int* trial, int first, int last, int book) {
+  int bits = 0;
+  for (int b = first; b < last; ++b)
+    if (!IsKeptBook(trial[b]))
+      bits += BandCost(Lengths(), rec.q + rec.bandOffset[b], rec.bandOffset[b + 1] - rec.bandOffset[b], book);
+  return bits;
+}
+
+}  // namespace
+
+void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
+  const int n = rec.totalBands;
+  if (n <= 0) return;
+  ChooseBandCodebooks(rec, 0);
+  int* trial = rec.trialCodebook;
+  MergeTree tree;
+  const int k = std::bit_width(static_cast<unsigned>(n));  // 2^k > n
+  for (int b = 0; b < n; ++b) {
+    const bool kept = IsKeptBook(rec.codebook[b]);
+    trial[b] = kept ? rec.codebook[b] : rec.cache[b].codebook;
+    tree.bits[(1 << k) + b] = kept ? 0 : rec.cache[b].bits;
+    tree.maxValue[(1 << k) + b] = kept ? 0 : rec.bandMax[b];
+  }
+  for (int level = 1; level <= kMergeLevels + 1 && level <= k; ++level)
+    for (int j = 0; j < (n >> level); ++j) {
+      const int node = (1 << (k - level)) + j;
+      tree.maxValue[node] = std::max(tree.maxValue[2 * node], tree.maxValue[2 * node + 1]);
+    }
+
+  int trialSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+  int saved[1 << kMergeLevels];
+  for (int level = 1; level <= kMergeLevels && level <= k; ++level) {
+    for (int j = 0; j < (n >> level); ++j) {  // partial blocks at the end are left alone
+      const int node = (1 << (k - level)) + j;
+      const int first = j << level, last = first + (1 << level);
+      int books[3];
+      const int count = detail::CandidateBooks(tree.maxValue[node], books);
+      detail::BookChoice block{books[0] == 0 ? 0 : 100000, books[0]};
+      if (books[0] != 0)
+        for (int c = 0; c < count; ++c) {
+          const int bits = BlockBits(rec, trial, first, last, books[c]);
+          if (bits < block.bits) block = {bits, books[c]};
+        }
+      for (int b = first; b < last; ++b) {
+        saved[b - first] = trial[b];
+        if (!IsKeptBook(trial[b])) trial[b] = block.book;
+      }
+      const int mergedSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+      const int split = tree.bits[2 * node] + tree.bits[2 * node + 1];
+      if (block.bits + mergedSide < split + trialSide) {
+        trialSide = mergedSide;
+        tree.bits[node] = block.bits;
+      } else {
+        for (int b = first; b < last; ++b) trial[b] = saved[b - first];
+        tree.bits[node] = split;
+      }
+    }
+  }
+}
+
+}  // namespace aacs::enc

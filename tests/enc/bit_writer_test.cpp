@@ -1,0 +1,109 @@
+// Bit writer: byte patterns, alignment, buffer sizes and wrap-around addressing.
+#include <gtest/gtest.h>
+
+#include "enc/bit_writer.h"
+
+namespace aacs::enc {
+namespace {
+
+TEST(BitWriter, BufferHoldsCapacityRoundedUpToBytes) {
+  BitWriter* a = BitWriterCreate(200);
+  BitWriter* b = BitWriterCreate(7);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  // The whole rounded-up buffer is there and zeroed (the sanitizer build checks the bounds).
+  EXPECT_EQ(a->capacityBits, 200);
+  EXPECT_EQ(b->capacityBits, 7);
+  for (int i = 0; i < 25; ++i) EXPECT_EQ(a->data[i], 0);
+  EXPECT_EQ(b->data[0], 0);
+  BitWriterFree(a);
+  BitWriterFree(b);
+}
+
+TEST(BitWriter, TwelveOnesThenAlignmentGiveFFF0) {
+  BitWriter* w = BitWriterCreate(64);
+  w->data[1] = 0x0F;  // stale contents must be cleared by the first bit of the byte
+  BitWriterPutBits(w, 0xFFF, 12);
+  EXPECT_EQ(w->data[0], 0xFF);
+  EXPECT_EQ(w->data[1], 0xF0);
+  EXPECT_EQ(BitWriterBitsUsed(w), 12);
+  EXPECT_EQ(BitWriterByteAlign(w, 1), 4);
+  EXPECT_EQ(BitWriterBitsUsed(w), 16);
+  EXPECT_EQ(w->data[1], 0xF0);
+  EXPECT_EQ(BitWriterByteAlign(w, 1), 0);
+  EXPECT_EQ(BitWriterBitsUsed(w), 16);
+  BitWriterFree(w);
+}
+
+TEST(BitWriter, CountingAlignmentWritesNothing) {
+  BitWriter* w = BitWriterCreate(64);
+  BitWriterPutBits(w, 1, 3);
+  EXPECT_EQ(BitWriterByteAlign(w, 0), 5);
+  EXPECT_EQ(BitWriterBitsUsed(w), 3);
+  BitWriterFree(w);
+}
+
+TEST(BitWriter, OnlyTheLowBitsOfAValueAreWritten) {
+  BitWriter* w = BitWriterCreate(64);
+  BitWriterPutBits(w, 6, 3);       // 110
+  BitWriterPutBits(w, 0xFFF8, 5);  // 11000
+  BitWriterPutBits(w, 0x141, 8);   // 0x41
+  BitWriterPutBits(w, 0xABCD, 0);  // nothing
+  EXPECT_EQ(w->data[0], 0xD8);
+  EXPECT_EQ(w->data[1], 0x41);
+  EXPECT_EQ(BitWriterBitsUsed(w), 16);
+  BitWriterFree(w);
+}
+
+TEST(BitWriter, FieldsSpanningBytesAndFull32BitValues) {
+  BitWriter* w = BitWriterCreate(128);
+  BitWriterPutBits(w, 1, 1);
+  BitWriterPutBits(w, 0x89ABCDEFu, 32);
+  BitWriterPutInByte(w, 0x7F, 7);
+  const uint8_t expected[5] = {0xC4, 0xD5, 0xE6, 0xF7, 0xFF};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(w->data[i], expected[i]) << i;
+  EXPECT_EQ(w->writePos, 40);
+  BitWriterFree(w);
+}
+
+TEST(BitWriter, StreamWriterIsResetPerFrameAndKeepsItsBuffer) {
+  BitWriter w{};
+  ASSERT_EQ(BitWriterInit(w, 80), 0);
+  uint8_t* buffer = w.data;
+  BitWriterPutBits(&w, 0xFFFF, 16);
+  BitWriterReset(w);
+  EXPECT_EQ(BitWriterBitsUsed(&w), 0);
+  BitWriterPutBits(&w, 0x1, 4);
+  EXPECT_EQ(w.data, buffer);
+  EXPECT_EQ(w.data[0], 0x10);
+  BitWriterRelease(w);
+  EXPECT_EQ(w.data, nullptr);
+}
+
+#ifdef NDEBUG
+TEST(BitWriter, WritingPastTheBufferWrapsToByteZero) {
+  BitWriter* w = BitWriterCreate(7);  // one byte
+  BitWriterPutBits(w, 0xAA, 8);
+  BitWriterPutBits(w, 1, 1);
+  EXPECT_EQ(w->data[0], 0x80);
+  EXPECT_EQ(BitWriterBitsUsed(w), 9);
+  BitWriterFree(w);
+
+  w = BitWriterCreate(200);  // 25 bytes: bit 200 is bit 7 of byte 0 again
+  for (int i = 0; i < 25; ++i) BitWriterPutBits(w, 0xFF, 8);
+  BitWriterPutBits(w, 0, 1);
+  EXPECT_EQ(w->data[0], 0x00);
+  EXPECT_EQ(w->data[24], 0xFF);
+  BitWriterFree(w);
+}
+#else
+TEST(BitWriterDeathTest, DebugBuildsRefuseToWrap) {
+  BitWriter* w = BitWriterCreate(7);
+  BitWriterPutBits(w, 0xAA, 8);
+  EXPECT_DEATH(BitWriterPutBits(w, 1, 1), "wrapped");
+  BitWriterFree(w);
+}
+#endif
+
+}  // namespace
+}  // namespace aacs::enc
