@@ -22,6 +22,9 @@ uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8
 void Put32(std::vector<uint8_t>& v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
+void PutTag(std::vector<uint8_t>& v, const char* tag) {
+  for (int i = 0; tag[i]; ++i) v.push_back(static_cast<uint8_t>(tag[i]));
+}
 void Put16(std::vector<uint8_t>& v, uint16_t x) {
   v.push_back(static_cast<uint8_t>(x));
   v.push_back(static_cast<uint8_t>(x >> 8));
@@ -117,9 +120,9 @@ bool ReadWav(const std::string& path, Audio& out) {
 bool WriteWav(const std::string& path, const Audio& audio) {
   std::vector<uint8_t> v;
   const uint32_t dataBytes = static_cast<uint32_t>(audio.samples.size() * 2);
-  v.insert(v.end(), {'R', 'I', 'F', 'F'});
+  PutTag(v, "RIFF");
   Put32(v, 36 + dataBytes);
-  v.insert(v.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+  PutTag(v, "WAVEfmt ");
   Put32(v, 16);
   Put16(v, 1);
   Put16(v, static_cast<uint16_t>(audio.channels));
@@ -127,7 +130,7 @@ bool WriteWav(const std::string& path, const Audio& audio) {
   Put32(v, static_cast<uint32_t>(audio.sampleRate * audio.channels * 2));
   Put16(v, static_cast<uint16_t>(audio.channels * 2));
   Put16(v, 16);
-  v.insert(v.end(), {'d', 'a', 't', 'a'});
+  PutTag(v, "data");
   Put32(v, dataBytes);
   for (float s : audio.samples) Put16(v, static_cast<uint16_t>(static_cast<int16_t>(std::clamp(std::lround(s), -32768L, 32767L))));
   return WriteFile(path, v);
