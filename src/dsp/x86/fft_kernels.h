@@ -1,9 +1,10 @@
 // dsp/x86/fft_kernels.h — the FFT passes as templates over the SIMD traits.
 //
 // The same passes as the generic code, a register of consecutive butterflies at a time: the
-// first pass gathers four strided registers and scatters the length-4 DFTs through a
-// transpose; radix-4 and radix-2 passes work in place on the split arrays; the last pass of a
-// complex transform writes the interleaved, scaled result straight into the destination.
+// first pass runs the length-4 DFTs on the interleaved input and splits them into their
+// bit-reversed groups while transposing; radix-4 and radix-2 passes work in place on the split
+// arrays; the last pass of a complex transform writes the interleaved, scaled result straight
+// into the destination.
 #pragma once
 #include <cstddef>
 
