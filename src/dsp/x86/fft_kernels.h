@@ -1,9 +1,10 @@
 // dsp/x86/fft_kernels.h — the FFT passes as templates over the SIMD traits.
 //
 // The same passes as the generic code, a register of consecutive butterflies at a time: the
-// first pass gathers four strided registers and scatters the length-4 DFTs through a
-// transpose; radix-4 and radix-2 passes work in place on the split arrays; the last pass of a
-// complex transform writes the interleaved, scaled result straight into the destination.
+// first pass runs the length-4 DFTs on the interleaved input and splits them into their
+// bit-reversed groups while transposing; radix-4 and radix-2 passes work in place on the split
+// arrays; the last pass of a complex transform writes the interleaved, scaled result straight
+// into the destination.
 #pragma once
 #include <cstddef>
 
@@ -14,8 +15,8 @@
 namespace aacs::dsp {
 namespace {
 
-// Where the results of a pass go: back into the split arrays, or (last pass of a complex
-// transform) interleaved and scaled into dst, with the parts swapped back for the inverse.
+// Where the results of the last pass go: dst null keeps them in the split arrays (real
+// transforms); otherwise interleaved and scaled into dst, swapped back for the inverse.
 struct PassOutput {
   float* dst;  // null: in place
   bool swap;
@@ -47,42 +48,64 @@ inline Cx<S> LoadCx(const float* re, const float* im, std::size_t k) {
   return {S::Load(re + k), S::Load(im + k)};
 }
 
+// Pass outputs: back into the split arrays, or interleaved and scaled into dst (parts
+// swapped back for the inverse).  Each is its own type so that the loops carry no branch.
 template <class S>
-inline void StoreCx(const PassOutput& out, float* re, float* im, std::size_t k, Cx<S> x) {
-  if (out.dst == nullptr) {
+struct InPlaceOut {
+  float* re;
+  float* im;
+  void Put(std::size_t k, Cx<S> x) const {
     S::Store(re + k, x.re);
     S::Store(im + k, x.im);
-    return;
   }
-  const typename S::V scale = S::Set(out.scale);
-  const typename S::V a = S::Mul(out.swap ? x.im : x.re, scale), b = S::Mul(out.swap ? x.re : x.im, scale);
-  S::StoreInterleaved(out.dst + 2 * k, a, b);
+};
+
+template <class S, bool kSwap>
+struct InterleavedOut {
+  float* dst;
+  typename S::V scale;
+  void Put(std::size_t k, Cx<S> x) const {
+    S::StoreInterleaved(dst + 2 * k, S::Mul(kSwap ? x.im : x.re, scale), S::Mul(kSwap ? x.re : x.im, scale));
+  }
+};
+
+// Calls fn with the output object that `out` describes.
+template <class S, class Fn>
+inline void WithOutput(const PassOutput& out, float* re, float* im, Fn fn) {
+  if (out.dst == nullptr) {
+    fn(InPlaceOut<S>{re, im});
+  } else if (out.swap) {
+    fn(InterleavedOut<S, true>{out.dst, S::Set(out.scale)});
+  } else {
+    fn(InterleavedOut<S, false>{out.dst, S::Set(out.scale)});
+  }
 }
 
-// Needs n / 4 to be a multiple of the register width.
+// Length-4 DFTs straight on the interleaved input, kComplexPerRegister values of r at a
+// time; the stores split and transpose them into their groups.  The inverse computes the
+// inverse DFT (outputs 1 and 3 exchanged) and swaps the real and imaginary arrays, which
+// equals the forward DFT of the swapped input.
 template <class S, bool kSwap>
 void FirstPassSimd(const FftCore& core, const float* src, float* re, float* im) {
   const std::size_t q = core.n / 4;
-  for (std::size_t r = 0; r < q; r += S::kWidth) {
-    Cx<S> a[4];
-    for (int t = 0; t < 4; ++t) {
-      if (kSwap) {
-        S::LoadSplit(src + 2 * (r + t * q), &a[t].im, &a[t].re);
-      } else {
-        S::LoadSplit(src + 2 * (r + t * q), &a[t].re, &a[t].im);
-      }
+  for (std::size_t r = 0; r < q; r += S::kComplexPerRegister) {
+    const typename S::V a0 = S::Load(src + 2 * r), a1 = S::Load(src + 2 * (r + q));
+    const typename S::V a2 = S::Load(src + 2 * (r + 2 * q)), a3 = S::Load(src + 2 * (r + 3 * q));
+    const typename S::V s0 = S::Add(a0, a2), s1 = S::Sub(a0, a2), s2 = S::Add(a1, a3);
+    const typename S::V u = S::MulMinusI(S::Sub(a1, a3));
+    const typename S::V x0 = S::Add(s0, s2), x2 = S::Sub(s0, s2);
+    const typename S::V x1 = S::Add(s1, u), x3 = S::Sub(s1, u);  // s1 - i s3, s1 + i s3
+    if (kSwap) {
+      S::StoreGroups(x0, x3, x2, x1, im, re, core.rev4 + r);
+    } else {
+      S::StoreGroups(x0, x1, x2, x3, re, im, core.rev4 + r);
     }
-    const Cx<S> s0 = Add<S>(a[0], a[2]), s1 = Sub<S>(a[0], a[2]);
-    const Cx<S> s2 = Add<S>(a[1], a[3]), s3 = Sub<S>(a[1], a[3]);
-    const Cx<S> x0 = Add<S>(s0, s2), x1 = SubTimesI<S>(s1, s3), x2 = Sub<S>(s0, s2), x3 = AddTimesI<S>(s1, s3);
-    S::Scatter4(x0.re, x1.re, x2.re, x3.re, re, core.rev4 + r);
-    S::Scatter4(x0.im, x1.im, x2.im, x3.im, im, core.rev4 + r);
   }
 }
 
 // Needs h to be a multiple of the register width.  Quarters hold residues 0, 2, 1, 3.
-template <class S>
-void Radix4PassSimd(std::size_t n, std::size_t h, const float* tw, float* re, float* im, const PassOutput& out) {
+template <class S, class Out>
+void Radix4PassSimd(std::size_t n, std::size_t h, const float* tw, const float* re, const float* im, const Out& out) {
   for (std::size_t base = 0; base < n; base += 4 * h) {
     for (std::size_t j = 0; j < h; j += S::kWidth) {
       const std::size_t k = base + j;
@@ -91,22 +114,22 @@ void Radix4PassSimd(std::size_t n, std::size_t h, const float* tw, float* re, fl
       const Cx<S> t1 = Twiddle<S>(tw + j, tw + h + j, LoadCx<S>(re, im, k + 2 * h));
       const Cx<S> t3 = Twiddle<S>(tw + 4 * h + j, tw + 5 * h + j, LoadCx<S>(re, im, k + 3 * h));
       const Cx<S> s0 = Add<S>(q0, t2), s1 = Sub<S>(q0, t2), s2 = Add<S>(t1, t3), s3 = Sub<S>(t1, t3);
-      StoreCx<S>(out, re, im, k, Add<S>(s0, s2));
-      StoreCx<S>(out, re, im, k + h, SubTimesI<S>(s1, s3));
-      StoreCx<S>(out, re, im, k + 2 * h, Sub<S>(s0, s2));
-      StoreCx<S>(out, re, im, k + 3 * h, AddTimesI<S>(s1, s3));
+      out.Put(k, Add<S>(s0, s2));
+      out.Put(k + h, SubTimesI<S>(s1, s3));
+      out.Put(k + 2 * h, Sub<S>(s0, s2));
+      out.Put(k + 3 * h, AddTimesI<S>(s1, s3));
     }
   }
 }
 
-template <class S>
-void Radix2PassSimd(std::size_t n, const float* tw, float* re, float* im, const PassOutput& out) {
+template <class S, class Out>
+void Radix2PassSimd(std::size_t n, const float* tw, const float* re, const float* im, const Out& out) {
   const std::size_t h = n / 2;
   for (std::size_t k = 0; k < h; k += S::kWidth) {
     const Cx<S> e = LoadCx<S>(re, im, k);
     const Cx<S> t = Twiddle<S>(tw + k, tw + h + k, LoadCx<S>(re, im, k + h));
-    StoreCx<S>(out, re, im, k, Add<S>(e, t));
-    StoreCx<S>(out, re, im, k + h, Sub<S>(e, t));
+    out.Put(k, Add<S>(e, t));
+    out.Put(k + h, Sub<S>(e, t));
   }
 }
 
@@ -156,7 +179,7 @@ void ComplexPassesSimd(const FftCore& core, const float* src, bool swap, float* 
                        const PassOutput& last) {
   const std::size_t n = core.n;
   const PassOutput inPlace{nullptr, false, 1.0f};
-  if (n / 4 >= static_cast<std::size_t>(Wide::kWidth)) {
+  if (n / 4 >= static_cast<std::size_t>(Wide::kComplexPerRegister)) {
     swap ? FirstPassSimd<Wide, true>(core, src, re, im) : FirstPassSimd<Wide, false>(core, src, re, im);
   } else {
     swap ? FirstPassSimd<V128, true>(core, src, re, im) : FirstPassSimd<V128, false>(core, src, re, im);
@@ -164,17 +187,19 @@ void ComplexPassesSimd(const FftCore& core, const float* src, bool swap, float* 
   for (std::size_t h = 4; 4 * h <= n; h *= 4) {
     const bool isLast = 16 * h > n && core.radix2Twiddles == nullptr;
     const float* tw = core.radix4Twiddles + Radix4PassOffset(h);
+    const PassOutput& out = isLast ? last : inPlace;
     if (h >= static_cast<std::size_t>(Wide::kWidth)) {
-      Radix4PassSimd<Wide>(n, h, tw, re, im, isLast ? last : inPlace);
+      WithOutput<Wide>(out, re, im, [&](const auto& o) { Radix4PassSimd<Wide>(n, h, tw, re, im, o); });
     } else {
-      Radix4PassSimd<V128>(n, h, tw, re, im, isLast ? last : inPlace);
+      WithOutput<V128>(out, re, im, [&](const auto& o) { Radix4PassSimd<V128>(n, h, tw, re, im, o); });
     }
   }
   if (core.radix2Twiddles != nullptr) {
+    const float* tw = core.radix2Twiddles;
     if (n / 2 >= static_cast<std::size_t>(Wide::kWidth)) {
-      Radix2PassSimd<Wide>(n, core.radix2Twiddles, re, im, last);
+      WithOutput<Wide>(last, re, im, [&](const auto& o) { Radix2PassSimd<Wide>(n, tw, re, im, o); });
     } else {
-      Radix2PassSimd<V128>(n, core.radix2Twiddles, re, im, last);
+      WithOutput<V128>(last, re, im, [&](const auto& o) { Radix2PassSimd<V128>(n, tw, re, im, o); });
     }
   }
 }

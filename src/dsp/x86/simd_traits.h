@@ -50,13 +50,21 @@ struct V128 {
     _mm_storeu_ps(p + 4, _mm_unpackhi_ps(re, im));
   }
   static V Reverse(V v) { return _mm_shuffle_ps(v, v, _MM_SHUFFLE(0, 1, 2, 3)); }
-  // For each lane l, stores x0[l], x1[l], x2[l], x3[l] at base + pos[l].
-  static void Scatter4(V x0, V x1, V x2, V x3, float* base, const std::uint32_t* pos) {
-    _MM_TRANSPOSE4_PS(x0, x1, x2, x3);
-    _mm_storeu_ps(base + pos[0], x0);
-    _mm_storeu_ps(base + pos[1], x1);
-    _mm_storeu_ps(base + pos[2], x2);
-    _mm_storeu_ps(base + pos[3], x3);
+  // ---- Interleaved complex registers (kWidth / 2 values each). ----
+  static constexpr int kComplexPerRegister = 2;
+  // -i z for every complex value: (re, im) -> (im, -re).
+  static V MulMinusI(V z) {
+    const V swapped = _mm_shuffle_ps(z, z, _MM_SHUFFLE(2, 3, 0, 1));
+    return _mm_xor_ps(swapped, _mm_castsi128_ps(_mm_setr_epi32(0, INT32_MIN, 0, INT32_MIN)));
+  }
+  // Complex value c of x0..x3 becomes the split group re[pos[c] + 0..3], im[pos[c] + 0..3].
+  static void StoreGroups(V x0, V x1, V x2, V x3, float* re, float* im, const std::uint32_t* pos) {
+    const V a = _mm_unpacklo_ps(x0, x1), b = _mm_unpacklo_ps(x2, x3);
+    const V c = _mm_unpackhi_ps(x0, x1), d = _mm_unpackhi_ps(x2, x3);
+    _mm_storeu_ps(re + pos[0], _mm_movelh_ps(a, b));
+    _mm_storeu_ps(im + pos[0], _mm_movehl_ps(b, a));
+    _mm_storeu_ps(re + pos[1], _mm_movelh_ps(c, d));
+    _mm_storeu_ps(im + pos[1], _mm_movehl_ps(d, c));
   }
 };
 
@@ -96,11 +104,28 @@ struct V256 {
     _mm256_storeu_ps(p + 8, _mm256_permute2f128_ps(lo, hi, 0x31));
   }
   static V Reverse(V v) { return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0)); }
-  static void Scatter4(V x0, V x1, V x2, V x3, float* base, const std::uint32_t* pos) {
-    V128::Scatter4(_mm256_castps256_ps128(x0), _mm256_castps256_ps128(x1), _mm256_castps256_ps128(x2),
-                   _mm256_castps256_ps128(x3), base, pos);
-    V128::Scatter4(_mm256_extractf128_ps(x0, 1), _mm256_extractf128_ps(x1, 1), _mm256_extractf128_ps(x2, 1),
-                   _mm256_extractf128_ps(x3, 1), base, pos + 4);
+  static constexpr int kComplexPerRegister = 4;
+  static V MulMinusI(V z) {
+    const V swapped = _mm256_permute_ps(z, _MM_SHUFFLE(2, 3, 0, 1));
+    return _mm256_xor_ps(swapped, _mm256_castsi256_ps(_mm256_setr_epi32(0, INT32_MIN, 0, INT32_MIN, 0,
+                                                                          INT32_MIN, 0, INT32_MIN)));
+  }
+  // In-lane unpacks: the low lane carries complex values 0 and 1, the high lane 2 and 3.
+  static void StoreGroups(V x0, V x1, V x2, V x3, float* re, float* im, const std::uint32_t* pos) {
+    const V a = _mm256_unpacklo_ps(x0, x1), b = _mm256_unpacklo_ps(x2, x3);
+    const V c = _mm256_unpackhi_ps(x0, x1), d = _mm256_unpackhi_ps(x2, x3);
+    const V re02 = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(1, 0, 1, 0));
+    const V im02 = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 2, 3, 2));
+    const V re13 = _mm256_shuffle_ps(c, d, _MM_SHUFFLE(1, 0, 1, 0));
+    const V im13 = _mm256_shuffle_ps(c, d, _MM_SHUFFLE(3, 2, 3, 2));
+    _mm_storeu_ps(re + pos[0], _mm256_castps256_ps128(re02));
+    _mm_storeu_ps(im + pos[0], _mm256_castps256_ps128(im02));
+    _mm_storeu_ps(re + pos[1], _mm256_castps256_ps128(re13));
+    _mm_storeu_ps(im + pos[1], _mm256_castps256_ps128(im13));
+    _mm_storeu_ps(re + pos[2], _mm256_extractf128_ps(re02, 1));
+    _mm_storeu_ps(im + pos[2], _mm256_extractf128_ps(im02, 1));
+    _mm_storeu_ps(re + pos[3], _mm256_extractf128_ps(re13, 1));
+    _mm_storeu_ps(im + pos[3], _mm256_extractf128_ps(im13, 1));
   }
 };
 #endif
