@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "dsp/cpu_detect.h"
+#include "dsp/primitives.h"
 #include "enc/aac_constants.h"
 #include "enc/filterbank.h"
 
@@ -173,29 +175,49 @@ TEST_F(FilterbankTest, SecondHalfMirrorsTheNegatedFirstHalf) {
   for (int k = 0; k < 128; ++k) ASSERT_EQ(sbuf[255 - k], -sbuf[k]) << k;
 }
 
-TEST_F(FilterbankTest, LongAndShortMdctMatchTheDirectFormula) {
-  for (int n : {2048, 256}) {
-    auto sig = RandomSignal(n, 7 + n, 30000.0f);
-    std::vector<double> z(sig.begin(), sig.end());
-    const auto want = DirectMdct(z);
-    alignas(32) float buf[2048];
-    std::copy(sig.begin(), sig.end(), buf);
-    if (n == 2048) LongMdct(buf, *fb_);
-    else ShortMdct(buf, *fb_);
-    EXPECT_LT(RelativeError(buf, want), 2e-5) << n;
+// Every primitive column must give the same transforms to float accuracy.
+class FilterbankColumnsTest : public FilterbankTest {
+ protected:
+  void TearDown() override {
+    FilterbankTest::TearDown();
+    dsp::BindPrimitives(dsp::DetectCpuClass());
+  }
+  void BindColumn(int column) {
+    FilterbankRelease(*fb_);
+    ASSERT_EQ(dsp::BindPrimitives(column), 1);
+    ASSERT_EQ(FilterbankInit(*fb_), 0);
+  }
+};
+
+TEST_F(FilterbankColumnsTest, LongAndShortMdctMatchTheDirectFormula) {
+  for (int column = dsp::kCpuGeneric; column <= dsp::kCpuSse2; ++column) {
+    BindColumn(column);
+    for (int n : {2048, 256}) {
+      auto sig = RandomSignal(n, 7 + n, 30000.0f);
+      std::vector<double> z(sig.begin(), sig.end());
+      const auto want = DirectMdct(z);
+      alignas(32) float buf[2048];
+      std::copy(sig.begin(), sig.end(), buf);
+      if (n == 2048) LongMdct(buf, *fb_);
+      else ShortMdct(buf, *fb_);
+      EXPECT_LT(RelativeError(buf, want), 2e-5) << n << " column " << column;
+    }
   }
 }
 
-TEST_F(FilterbankTest, ImdctIsTheDirectFormulaTimesFourOverN) {
-  for (int n : {2048, 256}) {
-    auto spec = RandomSignal(n / 2, 3 + n, 1000.0f);
-    std::vector<double> x(spec.begin(), spec.end());
-    auto want = DirectImdct(x);
-    for (double& v : want) v *= 4.0 / n;
-    alignas(32) float buf[2048];
-    std::copy(spec.begin(), spec.end(), buf);
-    Imdct(buf, n, *fb_);
-    EXPECT_LT(RelativeError(buf, want), 2e-5) << n;
+TEST_F(FilterbankColumnsTest, ImdctIsTheDirectFormulaTimesFourOverN) {
+  for (int column = dsp::kCpuGeneric; column <= dsp::kCpuSse2; ++column) {
+    BindColumn(column);
+    for (int n : {2048, 256}) {
+      auto spec = RandomSignal(n / 2, 3 + n, 1000.0f);
+      std::vector<double> x(spec.begin(), spec.end());
+      auto want = DirectImdct(x);
+      for (double& v : want) v *= 4.0 / n;
+      alignas(32) float buf[2048];
+      std::copy(spec.begin(), spec.end(), buf);
+      Imdct(buf, n, *fb_);
+      EXPECT_LT(RelativeError(buf, want), 2e-5) << n << " column " << column;
+    }
   }
 }
 
