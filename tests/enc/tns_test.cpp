@@ -287,7 +287,8 @@ TEST(TnsEncode, EightShortCapIsHalvedAndCountsTheWholeChannel) {
   std::vector<float> lines(1024);
   FillShortWindowsWithDecays(lines);
   const auto orig = lines;
-  // A cap of 74 allows 37 bits: 8 window flags + two order-1 filters of 14 bits each.
+  // A cap of 74 allows 37 bits: the presence flag, 8 window flags and two order-1 filters of
+  // 14 bits each fill it exactly; a third filter would not fit.
   ASSERT_EQ(TNS_Encode_Frame(14, 14, kEightShort, kSwbOffsetShort[k44100], lines.data(), rec, 1, 74), 0);
   ASSERT_EQ(rec.present, 1);
   for (int w = 0; w < 8; ++w) {
