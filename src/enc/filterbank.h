@@ -20,6 +20,8 @@ const float* KbdWindowShort();   // 128, alpha 6
 int FilterbankInit(FilterbankState& fb);
 void FilterbankRelease(FilterbankState& fb);
 
+// The transforms use fb's FFT work buffers, so calls on one state must not overlap in time.
+
 // In place: 2048 windowed samples -> X[0..1023] followed by the mirror X[2047-k] = -X[k].
 void LongMdct(float* buffer, FilterbankState& fb);
 // In place: 256 windowed samples -> 128 lines (+128 mirrored).
@@ -30,6 +32,8 @@ void Imdct(float* buffer, int n, FilterbankState& fb);
 // mode 0: block = older half (zeros while *firstCall is set, which clears it) + time[0..1023],
 //         then olderFrame := time.  mode 1: time holds the whole 2048-sample block.
 // Writes 1024 lines (8 x 128 window-major for eight-short) to spectrum (2048 floats of room).
+// The left window half follows prevWindowShape, the right one windowShape; eight-short windows
+// start at 448 + 128w (mode 0) or 256w (mode 1), and only the first takes prevWindowShape.
 void AnalysisFilterbank(const float* time, float* spectrum, float* olderFrame, int* firstCall,
                         int windowSequence, int windowShape, int prevWindowShape, int mode,
                         FilterbankState& fb);

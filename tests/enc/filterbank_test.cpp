@@ -8,6 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "dsp/cpu_detect.h"
+#include "dsp/primitives.h"
 #include "enc/aac_constants.h"
 #include "enc/filterbank.h"
 
@@ -66,13 +68,13 @@ std::vector<double> DirectMdct(const std::vector<double>& z) {
 }
 
 // The standard IMDCT x[i] = 2/N sum X[k] cos(2 pi / N (i + N/4 + 1/2)(k + 1/2)).
-std::vector<double> DirectImdct(const std::vector<double>& spec) {
-  const int n = static_cast<int>(spec.size()) * 2;
+std::vector<double> DirectImdct(const std::vector<double>& spectrum) {
+  const int n = static_cast<int>(spectrum.size()) * 2;
   const auto table = QuarterCosTable(n);
   std::vector<double> x(n);
   for (int i = 0; i < n; ++i) {
     double acc = 0.0;
-    for (int k = 0; k < n / 2; ++k) acc += spec[k] * table[(static_cast<long>(2 * i + n / 2 + 1) * (2 * k + 1)) % (4 * n)];
+    for (int k = 0; k < n / 2; ++k) acc += spectrum[k] * table[(static_cast<long>(2 * i + n / 2 + 1) * (2 * k + 1)) % (4 * n)];
     x[i] = 2.0 / n * acc;
   }
   return x;
@@ -173,29 +175,49 @@ TEST_F(FilterbankTest, SecondHalfMirrorsTheNegatedFirstHalf) {
   for (int k = 0; k < 128; ++k) ASSERT_EQ(sbuf[255 - k], -sbuf[k]) << k;
 }
 
-TEST_F(FilterbankTest, LongAndShortMdctMatchTheDirectFormula) {
-  for (int n : {2048, 256}) {
-    auto sig = RandomSignal(n, 7 + n, 30000.0f);
-    std::vector<double> z(sig.begin(), sig.end());
-    const auto want = DirectMdct(z);
-    alignas(32) float buf[2048];
-    std::copy(sig.begin(), sig.end(), buf);
-    if (n == 2048) LongMdct(buf, *fb_);
-    else ShortMdct(buf, *fb_);
-    EXPECT_LT(RelativeError(buf, want), 2e-5) << n;
+// Every primitive column must give the same transforms to float accuracy.
+class FilterbankColumnsTest : public FilterbankTest {
+ protected:
+  void TearDown() override {
+    FilterbankTest::TearDown();
+    dsp::BindPrimitives(dsp::DetectCpuClass());
+  }
+  void BindColumn(int column) {
+    FilterbankRelease(*fb_);
+    ASSERT_EQ(dsp::BindPrimitives(column), 1);
+    ASSERT_EQ(FilterbankInit(*fb_), 0);
+  }
+};
+
+TEST_F(FilterbankColumnsTest, LongAndShortMdctMatchTheDirectFormula) {
+  for (int column = dsp::kCpuGeneric; column <= dsp::kCpuSse2; ++column) {
+    BindColumn(column);
+    for (int n : {2048, 256}) {
+      auto sig = RandomSignal(n, 7 + n, 30000.0f);
+      std::vector<double> z(sig.begin(), sig.end());
+      const auto want = DirectMdct(z);
+      alignas(32) float buf[2048];
+      std::copy(sig.begin(), sig.end(), buf);
+      if (n == 2048) LongMdct(buf, *fb_);
+      else ShortMdct(buf, *fb_);
+      EXPECT_LT(RelativeError(buf, want), 2e-5) << n << " column " << column;
+    }
   }
 }
 
-TEST_F(FilterbankTest, ImdctIsTheDirectFormulaTimesFourOverN) {
-  for (int n : {2048, 256}) {
-    auto spec = RandomSignal(n / 2, 3 + n, 1000.0f);
-    std::vector<double> x(spec.begin(), spec.end());
-    auto want = DirectImdct(x);
-    for (double& v : want) v *= 4.0 / n;
-    alignas(32) float buf[2048];
-    std::copy(spec.begin(), spec.end(), buf);
-    Imdct(buf, n, *fb_);
-    EXPECT_LT(RelativeError(buf, want), 2e-5) << n;
+TEST_F(FilterbankColumnsTest, ImdctIsTheDirectFormulaTimesFourOverN) {
+  for (int column = dsp::kCpuGeneric; column <= dsp::kCpuSse2; ++column) {
+    BindColumn(column);
+    for (int n : {2048, 256}) {
+      auto spectrum = RandomSignal(n / 2, 3 + n, 1000.0f);
+      std::vector<double> x(spectrum.begin(), spectrum.end());
+      auto want = DirectImdct(x);
+      for (double& v : want) v *= 4.0 / n;
+      alignas(32) float buf[2048];
+      std::copy(spectrum.begin(), spectrum.end(), buf);
+      Imdct(buf, n, *fb_);
+      EXPECT_LT(RelativeError(buf, want), 2e-5) << n << " column " << column;
+    }
   }
 }
 
@@ -204,9 +226,9 @@ TEST_F(FilterbankTest, SineShapesOnBothSidesWindowWithTheFullSine) {
   std::vector<double> z(2048);
   for (int i = 0; i < 2048; ++i) z[i] = sig[i] * std::sin((i + 0.5) * M_PI / 2048);
   const auto want = DirectMdct(z);
-  alignas(32) float spec[2048];
-  AnalysisFilterbank(sig.data(), spec, nullptr, nullptr, kOnlyLong, kSineWindow, kSineWindow, 1, *fb_);
-  EXPECT_LT(RelativeError(spec, want), 2e-5);
+  alignas(32) float spectrum[2048];
+  AnalysisFilterbank(sig.data(), spectrum, nullptr, nullptr, kOnlyLong, kSineWindow, kSineWindow, 1, *fb_);
+  EXPECT_LT(RelativeError(spectrum, want), 2e-5);
 }
 
 TEST_F(FilterbankTest, LongSequencesApplyTheirWindowShapes) {
@@ -218,9 +240,9 @@ TEST_F(FilterbankTest, LongSequencesApplyTheirWindowShapes) {
       std::vector<double> z(2048);
       for (int i = 0; i < 2048; ++i) z[i] = sig[i] * w[i];
       const auto want = DirectMdct(z);
-      alignas(32) float spec[2048];
-      AnalysisFilterbank(sig.data(), spec, nullptr, nullptr, seq, shape, prev, 1, *fb_);
-      EXPECT_LT(RelativeError(spec, want), 2e-5) << seq << " " << shape;
+      alignas(32) float spectrum[2048];
+      AnalysisFilterbank(sig.data(), spectrum, nullptr, nullptr, seq, shape, prev, 1, *fb_);
+      EXPECT_LT(RelativeError(spectrum, want), 2e-5) << seq << " " << shape;
     }
   }
 }
@@ -252,9 +274,9 @@ TEST_F(FilterbankTest, EightShortTakesWindowsAt448PlusStepsOf128) {
   block.insert(block.end(), time.begin(), time.end());
   alignas(32) float olderFrame[1024];
   std::copy(older.begin(), older.end(), olderFrame);
-  alignas(32) float spec[2048];
+  alignas(32) float spectrum[2048];
   int firstCall = 0;
-  AnalysisFilterbank(time.data(), spec, olderFrame, &firstCall, kEightShort, kKbdWindow, kSineWindow, 0, *fb_);
+  AnalysisFilterbank(time.data(), spectrum, olderFrame, &firstCall, kEightShort, kKbdWindow, kSineWindow, 0, *fb_);
   for (int w = 0; w < 8; ++w) {
     const float* left = w == 0 ? SineWindowShort() : KbdWindowShort();
     std::vector<double> z(256);
@@ -262,7 +284,7 @@ TEST_F(FilterbankTest, EightShortTakesWindowsAt448PlusStepsOf128) {
       z[i] = block[448 + 128 * w + i] * left[i];
       z[128 + i] = block[448 + 128 * w + 128 + i] * KbdWindowShort()[127 - i];
     }
-    EXPECT_LT(RelativeError(spec + 128 * w, DirectMdct(z)), 2e-5) << w;
+    EXPECT_LT(RelativeError(spectrum + 128 * w, DirectMdct(z)), 2e-5) << w;
   }
   for (int i = 0; i < 1024; ++i) ASSERT_EQ(olderFrame[i], time[i]);  // delay line advanced
 }
@@ -299,15 +321,15 @@ std::vector<float> AnalyseAndResynthesise(const std::vector<float>& signal, cons
   const int frames = static_cast<int>(seqs.size());
   std::vector<float> out((frames + 1) * 1024, 0.0f);
   alignas(32) float older[1024];
-  alignas(32) float spec[2048];
+  alignas(32) float spectrum[2048];
   alignas(32) float block[2048];
   int firstCall = 1;
   int prevShape = kKbdWindow;
   for (int f = 0; f < frames; ++f) {
-    AnalysisFilterbank(signal.data() + 1024 * f, spec, older, &firstCall, seqs[f], shapes[f], prevShape, 0, fb);
+    AnalysisFilterbank(signal.data() + 1024 * f, spectrum, older, &firstCall, seqs[f], shapes[f], prevShape, 0, fb);
     if (seqs[f] == kEightShort)
-      for (int k = 0; k < 1024; ++k) spec[k] *= 0.125f;
-    SynthesisFilterbank(spec, block, seqs[f], shapes[f], prevShape, 0, fb);
+      for (int k = 0; k < 1024; ++k) spectrum[k] *= 0.125f;
+    SynthesisFilterbank(spectrum, block, seqs[f], shapes[f], prevShape, 0, fb);
     for (int i = 0; i < 2048; ++i) out[1024 * f + i] += block[i];
     prevShape = shapes[f];
   }
@@ -353,15 +375,15 @@ TEST_F(FilterbankTest, ShortTransformsReconstructAtFourOver256) {
 }
 
 TEST_F(FilterbankTest, EightShortSynthesisInModeOneLaysWindowsSideBySide) {
-  alignas(32) float spec[2048];
+  alignas(32) float spectrum[2048];
   auto lines = RandomSignal(1024, 20, 100.0f);
-  std::copy(lines.begin(), lines.end(), spec);
+  std::copy(lines.begin(), lines.end(), spectrum);
   alignas(32) float out[2048];
-  SynthesisFilterbank(spec, out, kEightShort, kKbdWindow, kSineWindow, 1, *fb_);
+  SynthesisFilterbank(spectrum, out, kEightShort, kKbdWindow, kSineWindow, 1, *fb_);
   for (int w : {0, 5}) {
     const float* left = w == 0 ? SineWindowShort() : KbdWindowShort();
     alignas(32) float one[256];
-    std::copy(spec + 128 * w, spec + 128 * (w + 1), one);
+    std::copy(spectrum + 128 * w, spectrum + 128 * (w + 1), one);
     Imdct(one, 256, *fb_);
     for (int i = 0; i < 128; ++i) {
       ASSERT_EQ(out[256 * w + i], one[i] * left[i]) << w << " " << i;

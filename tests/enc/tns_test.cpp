@@ -287,7 +287,8 @@ TEST(TnsEncode, EightShortCapIsHalvedAndCountsTheWholeChannel) {
   std::vector<float> lines(1024);
   FillShortWindowsWithDecays(lines);
   const auto orig = lines;
-  // A cap of 74 allows 37 bits: 8 window flags + two order-1 filters of 14 bits each.
+  // A cap of 74 allows 37 bits: the presence flag, 8 window flags and two order-1 filters of
+  // 14 bits each fill it exactly; a third filter would not fit.
   ASSERT_EQ(TNS_Encode_Frame(14, 14, kEightShort, kSwbOffsetShort[k44100], lines.data(), rec, 1, 74), 0);
   ASSERT_EQ(rec.present, 1);
   for (int w = 0; w < 8; ++w) {
@@ -335,14 +336,14 @@ TEST_F(TnsTransientTest, ClickInOneShortWindowGetsAFilter) {
   std::vector<float> block(2048);
   for (float& v : block) v = noise(rng);
   block[256 * 5 + 100] = 30000.0f;
-  alignas(32) float spec[2048];
-  AnalysisFilterbank(block.data(), spec, nullptr, nullptr, kEightShort, kKbdWindow, kKbdWindow, 1, *fb_);
+  alignas(32) float spectrum[2048];
+  AnalysisFilterbank(block.data(), spectrum, nullptr, nullptr, kEightShort, kKbdWindow, kKbdWindow, 1, *fb_);
   const int* offsets = kSwbOffsetShort[k44100];
   float parcor[kTnsMaxOrder + 1];
   const int lo = offsets[3], hi = offsets[14];
-  EXPECT_GT(TnsLpc(7, hi - lo, spec + 128 * 5 + lo, parcor), 1.4f);
+  EXPECT_GT(TnsLpc(7, hi - lo, spectrum + 128 * 5 + lo, parcor), 1.4f);
   TnsRecord rec = LcRecord44100();
-  TNS_Encode_Frame(14, 14, kEightShort, offsets, spec, rec, 1, 1000);
+  TNS_Encode_Frame(14, 14, kEightShort, offsets, spectrum, rec, 1, 1000);
   EXPECT_EQ(rec.present, 1);
   EXPECT_EQ(rec.window[5].nFilt, 1);
   EXPECT_EQ(rec.window[1].nFilt, 0);  // noise only
@@ -353,19 +354,19 @@ TEST_F(TnsTransientTest, SharpAttackInALongBlockGetsAFilter) {
   std::normal_distribution<float> noise(0.0f, 1.0f);
   std::vector<float> block(2048);
   for (int i = 0; i < 2048; ++i) block[i] = noise(rng) * (i < 1300 ? 1.0f : 3000.0f);
-  alignas(32) float spec[2048];
-  AnalysisFilterbank(block.data(), spec, nullptr, nullptr, kOnlyLong, kKbdWindow, kKbdWindow, 1, *fb_);
+  alignas(32) float spectrum[2048];
+  AnalysisFilterbank(block.data(), spectrum, nullptr, nullptr, kOnlyLong, kKbdWindow, kKbdWindow, 1, *fb_);
   TnsRecord rec = LcRecord44100();
   const int* offsets = kSwbOffsetLong[k44100];
   float parcor[kTnsMaxOrder + 1];
-  EXPECT_GT(TnsLpc(12, offsets[42] - offsets[17], spec + offsets[17], parcor), 1.4f);
-  TNS_Encode_Frame(49, 49, kOnlyLong, offsets, spec, rec, 1, 80);
+  EXPECT_GT(TnsLpc(12, offsets[42] - offsets[17], spectrum + offsets[17], parcor), 1.4f);
+  TNS_Encode_Frame(49, 49, kOnlyLong, offsets, spectrum, rec, 1, 80);
   EXPECT_EQ(rec.present, 1);
   EXPECT_GE(rec.window[0].filter.order, 1);
   // Stationary noise of the same level gets none.
   for (int i = 0; i < 2048; ++i) block[i] = noise(rng) * 3000.0f;
-  AnalysisFilterbank(block.data(), spec, nullptr, nullptr, kOnlyLong, kKbdWindow, kKbdWindow, 1, *fb_);
-  TNS_Encode_Frame(49, 49, kOnlyLong, offsets, spec, rec, 1, 80);
+  AnalysisFilterbank(block.data(), spectrum, nullptr, nullptr, kOnlyLong, kKbdWindow, kKbdWindow, 1, *fb_);
+  TNS_Encode_Frame(49, 49, kOnlyLong, offsets, spectrum, rec, 1, 80);
   EXPECT_EQ(rec.present, 0);
 }
 
