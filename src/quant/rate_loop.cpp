@@ -522,12 +522,12 @@ int CodeChannel(StreamContext& ctx, int ch, bool zero) {
       for (int b = 0; b < rec.totalBands; ++b)
         if (rec.noiseFlag[b]) rec.codebook[b] = kNoiseCodebook;
   }
-  if (ctx.profile != kProfileLc) {
-    Reconstruct(rec);
-    ScatterCodingOrder(rec, rec.recon, ctx.reconSpectrum[ch], 0.0f);
-  }
   if (!zero) ConvertScalefactors(rec);  // the silent channel keeps global gain and scalefactors 0
   LimitSpecialBands(rec);
+  if (ctx.profile != kProfileLc) {  // the prediction tools need what the decoder will see
+    Reconstruct(rec, 0);
+    ScatterCodingOrder(rec, rec.recon, ctx.reconSpectrum[ch], 0.0f);
+  }
   enc::BuildCodewordList(rec);
   const int pulseBits = rec.pulseDataPresent ? enc::WritePulseData(rec, nullptr, 0) - 1 : 0;
   return enc::WriteSpectralData(rec, nullptr, 0) + enc::CountSectionBits(rec) +
@@ -596,6 +596,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
 
   const float peak = PrepareMagnitudes(rec, rec.grouped, MagnitudeFloor(ctx.vbrMode, ctx.bitRate), ctx.signTable);
   FlagNonzeroBands(rec);
+  rec.loopIterations = 0;
   if (!(peak > 0.0f)) {
     FinalZero(ctx, ch, budget);
     return 0;
@@ -621,6 +622,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
     s.sums = MeasureDistortion(rec);
     OuterStep(s);
   }
+  rec.loopIterations = s.iteration;
   if (!fits && s.iteration == 1) {
     // Not even the first iteration fitted: the channel is coded silent (it always fits then).
     ZeroChannel(rec, false);
