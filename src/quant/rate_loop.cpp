@@ -191,17 +191,57 @@ float PerceptualEntropy(const ChannelCodingRecord& rec, const float* energy) {
   return std::min(pe, kPeCap);
 }
 
-// When the entropy asks for more than the available bits, lowers every weight in small steps
-// until the entropy meets the target that those bits can carry.
+// Entropy after k more reduction steps, from the bands' current log ratios: every step takes
+// ln(factor) off each log, and a band stops counting once its log reaches 0.
+float EntropyAfterSteps(const float* logs, const float* widths, int n, float lnFactor, int k) {
+  float pe = 0.0f;
+  const float drop = lnFactor * static_cast<float>(k);
+  for (int b = 0; b < n; ++b) pe += widths[b] * std::max(logs[b] + drop, 0.0f);
+  return std::min(pe, kPeCap);
+}
+
+// The number of reduction steps after which the entropy meets the target, less one (so that
+// rounding never makes the jump overshoot the step-by-step result).
+int StepsToTarget(const ChannelCodingRecord& rec, const float* energy, float target, float factor) {
+  float logs[kMaxCodedBands], widths[kMaxCodedBands];
+  float largest = 0.0f;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const float r = energy[b] * rec.weight[b];
+    const bool counted = rec.codebook[b] < kIntensityOutOfPhase && r > 1.0f && std::isfinite(r);
+    logs[b] = counted ? QuantFastLog(r) : 0.0f;
+    widths[b] = static_cast<float>(BandWidth(rec, b));
+    largest = std::max(largest, logs[b]);
+  }
+  const float lnFactor = std::log(factor);
+  int lo = 0, hi = std::min(static_cast<int>(largest / -lnFactor) + 2, kMaxEntropySteps);
+  while (lo < hi) {  // smallest k whose entropy meets the target
+    const int mid = lo + (hi - lo) / 2;
+    if (EntropyAfterSteps(logs, widths, rec.totalBands, lnFactor, mid) <= target)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return std::max(lo - 1, 0);
+}
+
+// When the entropy asks for more than the available bits, lowers every weight by
+// 10^(-0.15 / n) per step until the entropy meets the target that those bits can carry.  The
+// steps up to just short of the target are found from one pass of band logarithms.
 void LimitEntropy(ChannelCodingRecord& rec, const float* energy, int available) {
   const float v = static_cast<float>(available);
   if (kPeTargetSlope * rec.pe + kPeTargetRoot * std::sqrt(rec.pe) <= v) return;
   const float target = psych::SolvePeTarget(v, kPeTargetSlope, kPeTargetRoot);
   const int n = std::clamp(rec.totalBands, 0, kMaxCodedBands);
+  if (n == 0) return;
   const float factor = EntropyReductionFactors()[n];
+  // The jump multiplies step by step, so the weights are exactly those of the one-at-a-time
+  // rule; only the entropy evaluations in between are skipped.
+  const int jump = StepsToTarget(rec, energy, target, factor);
+  for (int step = 0; step < jump; ++step) dsp::VecMulConstInPlace(factor, rec.weight, n);
+  if (jump > 0) rec.pe = PerceptualEntropy(rec, energy);
   // Finite energies fall below one unit of weighted energy long before the weights could stall
   // in the denormal range; the bound only guards against broken inputs.
-  for (int step = 0; rec.pe > target && n > 0 && step < kMaxEntropySteps; ++step) {
+  for (int step = 0; rec.pe > target && step < kMaxEntropySteps; ++step) {
     dsp::VecMulConstInPlace(factor, rec.weight, n);
     rec.pe = PerceptualEntropy(rec, energy);
   }

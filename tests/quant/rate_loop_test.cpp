@@ -11,6 +11,7 @@
 
 #include "enc/band_tables.h"
 #include "enc/huffman.h"
+#include "psych/ath.h"
 #include "quant/quantiser.h"
 #include "quant/rate_loop.h"
 #include "support/zeroed_stream.h"
@@ -196,6 +197,18 @@ TEST(RateLoop, TnsAndLtpBitsComeOffTheChannelBudget) {
   EXPECT_LE(rec.lastBits + rec.sideBits, 1500);
   EXPECT_GT(rec.lastBits + rec.sideBits, 1300);
   ExpectDecodable(rec);
+}
+
+TEST(RateLoop, EntropyIsLoweredJustToWhatTheBudgetCarries) {
+  for (int budget : {400, 900, 2000}) {
+    Channel c = LongChannel(15, 3000.0f);
+    std::fill(c.ratio.begin(), c.ratio.end(), 1e-4f);
+    CodeChannel(c, budget);
+    const float target = psych::SolvePeTarget(static_cast<float>(budget), 0.6f, 24.0f);
+    EXPECT_LE(c.rec().pe, target) << budget;
+    // One step of 10^(-0.15/49) moves the entropy by a few units at most.
+    EXPECT_GT(c.rec().pe, target - 10.0f) << budget;
+  }
 }
 
 TEST(RateLoop, SectionMergingAndPulsesKeepTheAccountExact) {
