@@ -614,6 +614,7 @@ void InitQuantiserTables() {
 
 int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const float* bandEnergy,
                     const float* bandRatio, int budget, int lendable, int reservoirMax) {
+  if (ch < 0 || ch >= kMaxChannels) return 1;  // no such channel: the pipeline reports a failed frame
   ChannelCodingRecord& rec = ctx.coding[ch];
   rec.channelIndex = ch;
   SetupLayout(rec, spectrum);
