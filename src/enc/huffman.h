@@ -53,9 +53,13 @@ int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, in
 int WritePulseData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);
 int WriteSpectralData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);
 
-// Pulse selection on the settled, signed spectrum (frames that are not eight-short).
+// Pulse selection on the settled, signed spectrum (frames that are not eight-short): up to four
+// lines of magnitude 2..16 become +-1 plus pulse data when that saves bits.  Leaves rec.codebook
+// and the band cache matching the spectrum as coded (final variant).
 void SelectPulses(quant::ChannelCodingRecord& rec, int internal);
 // Final coding pass: rec.q (signed) and rec.codebook -> rec.codewords / rec.numCodewords.
+// A band whose codebook cannot hold its values (never produced by the loops) is recoded with
+// the cheapest book that can, so the decoder never loses step.
 void BuildCodewordList(quant::ChannelCodingRecord& rec);
 
 }  // namespace aacs::enc

@@ -50,8 +50,9 @@ int WriteIcsInfo(const StreamContext& ctx, int ch, int commonWindow, int partner
   f.Put(rec.maxSfb, 6);
   if (ctx.profile == kProfileMain) return f.bits + WritePredictionData(rec, ctx.predictorBandLimit, w, write);
 
+  // Only the LTP object type carries long-term prediction; an LC stream never sets the flag.
   const bool partnerLtp = commonWindow && ctx.ltp[partner].present;
-  const int present = ctx.ltp[ch].present || partnerLtp;
+  const int present = ctx.profile == kProfileLtp && (ctx.ltp[ch].present || partnerLtp);
   f.Put(present, 1);
   if (!present) return f.bits;
   f.bits += WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, w, write);

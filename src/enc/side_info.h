@@ -11,10 +11,17 @@ struct StreamContext;
 
 namespace aacs::enc {
 
-// ics_info of channel ch; in a common-window pair it also carries the partner's LTP data.
+// ics_info of channel ch: 15 bits for eight-short frames; otherwise 10 bits plus the Main
+// prediction data (profile 0) or the predictor_data_present flag, followed when set (LTP profile
+// only) by this channel's LTP data and, in a common-window pair, the partner's.
 int WriteIcsInfo(const StreamContext& ctx, int ch, int commonWindow, int partner, BitWriter* w, int write);
+// predictor_data_present, reset group and prediction_used for min(totalBands, bandLimit) bands.
 int WritePredictionData(const quant::ChannelCodingRecord& rec, int bandLimit, BitWriter* w, int write);
+// ltp_data_present, then lag, coefficient and min(totalBands, 40) ltp_long_used flags; never
+// present in eight-short frames.
 int WriteLtpData(const LtpRecord& ltp, int windowSequence, int totalBands, BitWriter* w, int write);
+// tns_data_present and per window n_filt, coef_res and the filter, coefficients masked to their
+// coef_res - coef_compress bit width.
 int WriteTnsData(const TnsRecord& tns, int windowSequence, BitWriter* w, int write);
 
 }  // namespace aacs::enc

@@ -51,10 +51,7 @@ bool SameLayout(const quant::ChannelCodingRecord& a, const quant::ChannelCodingR
 
 int EffectiveCommonWindow(const StreamContext& ctx, int ch) {
   const ChannelInfo& info = ctx.channelInfo[ch];
-  if (!info.commonWindow) return 0;
-  const bool same = SameLayout(ctx.coding[ch], ctx.coding[info.pairedChannel]);
-  assert(same && "common window over channels with different layouts");
-  return same ? 1 : 0;
+  return info.commonWindow && SameLayout(ctx.coding[ch], ctx.coding[info.pairedChannel]) ? 1 : 0;
 }
 
 // ms_mask_present 2 when every band of every group uses mid/side, else msMode (0 or 1).
@@ -109,6 +106,7 @@ int WriteLfeElement(const StreamContext& ctx, int ch, int tag, BitWriter* w, int
 int WriteChannelPairElement(const StreamContext& ctx, int ch, int tag, BitWriter* w, int write) {
   const int partner = ctx.channelInfo[ch].pairedChannel;
   const int common = EffectiveCommonWindow(ctx, ch);
+  assert((common || !ctx.channelInfo[ch].commonWindow) && "common window over different layouts");
   int bits = Put(w, write, kIdCpe, 3) + Put(w, write, tag, 4) + Put(w, write, common, 1);
   if (common) {
     bits += WriteIcsInfo(ctx, ch, 1, partner, w, write);
@@ -134,6 +132,7 @@ int WriteAdtsHeader(const StreamContext& ctx, BitWriter* w, int frameBits, int w
   if (headerBits == 58) bits += Put(w, write, 0, 2);  // emphasis
   bits += Put(w, write, 0, 1);                 // copyright_identification_bit
   bits += Put(w, write, 0, 1);                 // copyright_identification_start
+  assert((frameBits + 7) / 8 < (1 << 13) && "frame too long for aac_frame_length");
   bits += Put(w, write, (frameBits + 7) / 8, 13);
   bits += Put(w, write, 0x7FF, 11);            // adts_buffer_fullness: variable rate
   bits += Put(w, write, 0, 2);                 // number_of_raw_data_blocks_in_frame - 1
