@@ -28,52 +28,62 @@ void FirstPass(const FftCore& core, const float* sr, const float* si, float* re,
   }
 }
 
+// One group of the radix-4 pass.  The quarters and twiddle rows are disjoint arrays; saying
+// so (restrict) lets the compiler vectorise the loop for whatever the target offers.
+void Radix4Group(std::size_t h, const float* __restrict w1r, const float* __restrict w1i,
+                 const float* __restrict w2r, const float* __restrict w2i, const float* __restrict w3r,
+                 const float* __restrict w3i, float* __restrict r0, float* __restrict i0,
+                 float* __restrict r1, float* __restrict i1, float* __restrict r2, float* __restrict i2,
+                 float* __restrict r3, float* __restrict i3) {
+  for (std::size_t j = 0; j < h; ++j) {
+    const float t1r = w1r[j] * r2[j] - w1i[j] * i2[j], t1i = w1r[j] * i2[j] + w1i[j] * r2[j];
+    const float t2r = w2r[j] * r1[j] - w2i[j] * i1[j], t2i = w2r[j] * i1[j] + w2i[j] * r1[j];
+    const float t3r = w3r[j] * r3[j] - w3i[j] * i3[j], t3i = w3r[j] * i3[j] + w3i[j] * r3[j];
+    const float s0r = r0[j] + t2r, s0i = i0[j] + t2i, s1r = r0[j] - t2r, s1i = i0[j] - t2i;
+    const float s2r = t1r + t3r, s2i = t1i + t3i, s3r = t1r - t3r, s3i = t1i - t3i;
+    r0[j] = s0r + s2r;
+    i0[j] = s0i + s2i;
+    r1[j] = s1r + s3i;  // s1 - i s3
+    i1[j] = s1i - s3r;
+    r2[j] = s0r - s2r;
+    i2[j] = s0i - s2i;
+    r3[j] = s1r - s3i;  // s1 + i s3
+    i3[j] = s1i + s3r;
+  }
+}
+
 // Combines four DFTs of length h into one of length 4h.  With bit-reversed ordering the
 // quarters hold the subsequences of residue 0, 2, 1, 3 (mod 4), hence W^j on the third
 // quarter and W^2j on the second.
 void Radix4Pass(std::size_t n, std::size_t h, const float* tw, float* re, float* im) {
-  const float *w1r = tw, *w1i = tw + h, *w2r = tw + 2 * h, *w2i = tw + 3 * h;
-  const float *w3r = tw + 4 * h, *w3i = tw + 5 * h;
-  for (std::size_t base = 0; base < n; base += 4 * h) {
-    float *r0 = re + base, *r1 = r0 + h, *r2 = r1 + h, *r3 = r2 + h;
-    float *i0 = im + base, *i1 = i0 + h, *i2 = i1 + h, *i3 = i2 + h;
-    for (std::size_t j = 0; j < h; ++j) {
-      const float t1r = w1r[j] * r2[j] - w1i[j] * i2[j], t1i = w1r[j] * i2[j] + w1i[j] * r2[j];
-      const float t2r = w2r[j] * r1[j] - w2i[j] * i1[j], t2i = w2r[j] * i1[j] + w2i[j] * r1[j];
-      const float t3r = w3r[j] * r3[j] - w3i[j] * i3[j], t3i = w3r[j] * i3[j] + w3i[j] * r3[j];
-      const float s0r = r0[j] + t2r, s0i = i0[j] + t2i, s1r = r0[j] - t2r, s1i = i0[j] - t2i;
-      const float s2r = t1r + t3r, s2i = t1i + t3i, s3r = t1r - t3r, s3i = t1i - t3i;
-      r0[j] = s0r + s2r;
-      i0[j] = s0i + s2i;
-      r1[j] = s1r + s3i;
-      i1[j] = s1i - s3r;
-      r2[j] = s0r - s2r;
-      i2[j] = s0i - s2i;
-      r3[j] = s1r - s3i;
-      i3[j] = s1i + s3r;
-    }
+  for (std::size_t b = 0; b < n; b += 4 * h) {
+    Radix4Group(h, tw, tw + h, tw + 2 * h, tw + 3 * h, tw + 4 * h, tw + 5 * h, re + b, im + b, re + b + h,
+                im + b + h, re + b + 2 * h, im + b + 2 * h, re + b + 3 * h, im + b + 3 * h);
+  }
+}
+
+void Radix2Halves(std::size_t h, const float* __restrict wr, const float* __restrict wi,
+                  float* __restrict r0, float* __restrict i0, float* __restrict r1, float* __restrict i1) {
+  for (std::size_t k = 0; k < h; ++k) {
+    const float tr = wr[k] * r1[k] - wi[k] * i1[k];
+    const float ti = wr[k] * i1[k] + wi[k] * r1[k];
+    const float er = r0[k], ei = i0[k];
+    r0[k] = er + tr;
+    i0[k] = ei + ti;
+    r1[k] = er - tr;
+    i1[k] = ei - ti;
   }
 }
 
 // The closing pass of odd orders: X[k] = E[k] + W^k O[k], X[k + n/2] = E[k] - W^k O[k].
 void Radix2Pass(std::size_t n, const float* tw, float* re, float* im) {
   const std::size_t h = n / 2;
-  const float *wr = tw, *wi = tw + h;
-  for (std::size_t k = 0; k < h; ++k) {
-    const float tr = wr[k] * re[k + h] - wi[k] * im[k + h];
-    const float ti = wr[k] * im[k + h] + wi[k] * re[k + h];
-    const float er = re[k], ei = im[k];
-    re[k] = er + tr;
-    im[k] = ei + ti;
-    re[k + h] = er - tr;
-    im[k + h] = ei - ti;
-  }
+  Radix2Halves(h, tw, tw + h, re, im, re + h, im + h);
 }
 
-// Interleaves the split result into dst; the inverse swaps the parts back.
-void Interleave(std::size_t n, const float* re, const float* im, bool swap, float scale, float* dst) {
-  const float* first = swap ? im : re;
-  const float* second = swap ? re : im;
+// Interleaves the split result into dst (the inverse passes the parts swapped back).
+void Interleave(std::size_t n, const float* __restrict first, const float* __restrict second, float scale,
+                float* __restrict dst) {
   for (std::size_t k = 0; k < n; ++k) {
     dst[2 * k] = first[k] * scale;
     dst[2 * k + 1] = second[k] * scale;
@@ -88,7 +98,11 @@ int ComplexTransform(const float* src, float* dst, const FftSpec* spec, float* w
   float* re = buffer.data;
   float* im = buffer.data + n;
   ComplexToSplit(spec->core, src, inverse, re, im);
-  Interleave(n, re, im, inverse, inverse ? spec->inverseScale : spec->forwardScale, dst);
+  if (inverse) {
+    Interleave(n, im, re, spec->inverseScale, dst);
+  } else {
+    Interleave(n, re, im, spec->forwardScale, dst);
+  }
   return kStsOk;
 }
 

@@ -8,6 +8,9 @@
 #include "dsp/cpu_detect.h"
 #include "dsp/generic_primitives.h"
 #include "dsp/platform.h"
+#if AACS_HAVE_X86
+#include "dsp/x86/simd_primitives.h"
+#endif
 
 namespace aacs::dsp {
 namespace {
@@ -48,6 +51,21 @@ std::atomic<int> gBoundClass{kCpuGeneric};
 
 const PrimitiveFn kGenericColumn[kNumPrimitiveSlots] = {AACS_GENERIC_COLUMN};
 
+#if AACS_HAVE_X86
+// The vectorised slots of one SIMD namespace; null where the generic code stays.
+#define AACS_SIMD_COLUMN(ns)                                                            \
+  {                                                                                     \
+    nullptr, nullptr, nullptr, Erase(&ns::VecMaxAbs), nullptr, Erase(&ns::VecMulInPlace), \
+        Erase(&ns::FftRealForward), Erase(&ns::VecZero), Erase(&ns::VecMagnitude),      \
+        Erase(&ns::VecSum), Erase(&ns::VecMulConstInPlace), Erase(&ns::VecSquareInPlace), \
+        Erase(&ns::VecAbs), Erase(&ns::VecCopy), Erase(&ns::FftComplexForward),         \
+        Erase(&ns::FftComplexInverse), nullptr, nullptr, nullptr, Erase(&ns::VecSet),   \
+        Erase(&ns::VecMul), Erase(&ns::VecSub), Erase(&ns::VecAdd),                     \
+        Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), nullptr, nullptr,           \
+        Erase(&ns::VecAbsInPlace), Erase(&ns::VecDotProduct), nullptr,                  \
+        Erase(&ns::VecSubInPlace)                                                       \
+  }
+#endif
 
 struct VariantTableStorage {
   PrimitiveVariants rows[kNumPrimitiveSlots];
@@ -55,6 +73,11 @@ struct VariantTableStorage {
 
 VariantTableStorage BuildVariantTable() {
   VariantTableStorage table{};
+#if AACS_HAVE_X86
+  const PrimitiveFn sse2Column[kNumPrimitiveSlots] = AACS_SIMD_COLUMN(sse2);
+  const PrimitiveFn avx2Column[kNumPrimitiveSlots] = AACS_SIMD_COLUMN(avx2);
+  const bool avx2 = HasAvx2AndFma();
+#endif
   for (int slot = 0; slot < kNumPrimitiveSlots; ++slot) {
     PrimitiveVariants& row = table.rows[slot];
     row.slot = slot;
@@ -62,6 +85,12 @@ VariantTableStorage BuildVariantTable() {
     row.impl[kCpuMmx] = kGenericColumn[slot];  // MMX has no float arithmetic worth using
     row.impl[kCpuSse] = kGenericColumn[slot];
     row.impl[kCpuSse2] = kGenericColumn[slot];
+#if AACS_HAVE_X86
+    if (sse2Column[slot] != nullptr) {
+      row.impl[kCpuSse] = sse2Column[slot];  // x86-64 always has SSE2
+      row.impl[kCpuSse2] = avx2 ? avx2Column[slot] : sse2Column[slot];
+    }
+#endif
   }
   return table;
 }

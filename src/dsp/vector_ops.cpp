@@ -7,16 +7,13 @@
 
 #include "dsp/generic_primitives.h"
 #include "dsp/platform.h"
+#include "dsp/vector_args.h"
 
 namespace aacs::dsp::generic {
 namespace {
 
-constexpr char kUnused = 0;  // stands in for the pointers a primitive does not have
-
-// The common argument check of the vector primitives: pointers first, then the length.
-inline int Check(int len, const void* a, const void* b = &kUnused, const void* c = &kUnused) {
-  if (a == nullptr || b == nullptr || c == nullptr) return kStsNullPtrErr;
-  return len < 1 ? kStsSizeErr : kStsOk;
+inline int Check(int len, const void* a, const void* b = &kNoPointer, const void* c = &kNoPointer) {
+  return CheckVectorArgs(len, a, b, c);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Processor class choice and the binding walk of the primitive table.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dsp/cpu_detect.h"
 #include "dsp/primitives.h"
@@ -73,6 +75,68 @@ TEST_F(Binding, ClassesOutsideTheTableFailWithTheMessage) {
     EXPECT_NE(err.find("Primitive library error"), std::string::npos);
     EXPECT_EQ(BoundCpuClass(), kCpuSse2);
   }
+}
+
+TEST_F(Binding, WaterfallFallsBackToTheFirstCompleteColumn) {
+  // A copy of the table whose SSE2 and SSE columns each miss one entry.
+  std::vector<PrimitiveVariants> rows(VariantTable(), VariantTable() + kNumPrimitiveSlots);
+  rows[10].impl[kCpuSse2] = nullptr;
+  rows[20].impl[kCpuSse] = nullptr;
+  ASSERT_EQ(BindPrimitives(kCpuGeneric), 1);
+  ASSERT_EQ(BindPrimitivesFrom(rows.data(), kNumPrimitiveSlots, kCpuSse2), 1);
+  EXPECT_EQ(BoundCpuClass(), kCpuMmx);
+  for (int slot = 0; slot < kNumPrimitiveSlots; ++slot) {
+    EXPECT_EQ(gPrimitiveSlots[slot].load(), rows[slot].impl[kCpuMmx]) << slot;
+  }
+}
+
+TEST_F(Binding, NoCompleteColumnFailsButKeepsWhatTheWalkStored) {
+  std::vector<PrimitiveVariants> rows(VariantTable(), VariantTable() + kNumPrimitiveSlots);
+  for (int c = 0; c < 4; ++c) rows[30].impl[c] = nullptr;
+  ASSERT_EQ(BindPrimitives(kCpuSse2), 1);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(BindPrimitivesFrom(rows.data(), kNumPrimitiveSlots, kCpuSse2), 0);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find(" No primitive set matching the CPU was found during the Waterfall"), std::string::npos);
+  EXPECT_EQ(BoundCpuClass(), kCpuSse2);
+  // The last walk (generic) stored slots 0..29 before it hit the hole; slot 30 is untouched.
+  EXPECT_EQ(gPrimitiveSlots[29].load(), rows[29].impl[kCpuGeneric]);
+  EXPECT_EQ(gPrimitiveSlots[30].load(), VariantTable()[30].impl[kCpuSse2]);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(BindPrimitivesFrom(rows.data(), 0, kCpuGeneric), 0);
+  ::testing::internal::GetCapturedStderr();
+}
+
+#if AACS_HAVE_X86
+TEST(VariantTable, SimdColumnsHoldTheirOwnKernels) {
+  const PrimitiveVariants* rows = VariantTable();
+  for (int slot : {kSlotFftComplexForward, kSlotFftRealForward, kSlotVecDotProduct, kSlotVecMagnitude}) {
+    EXPECT_EQ(rows[slot].impl[kCpuMmx], rows[slot].impl[kCpuGeneric]);
+    EXPECT_NE(rows[slot].impl[kCpuSse], rows[slot].impl[kCpuGeneric]);
+    EXPECT_EQ(rows[slot].impl[kCpuSse2] != rows[slot].impl[kCpuSse], HasAvx2AndFma()) << slot;
+  }
+  // Table management and the FIR filter have one implementation.
+  for (int slot : {kSlotAlignedAlloc, kSlotFftComplexSpecCreate, kSlotFirFilter}) {
+    EXPECT_EQ(rows[slot].impl[kCpuSse2], rows[slot].impl[kCpuGeneric]);
+  }
+}
+#endif
+
+// In a fresh process (other tests of this binary may already have used the once flag):
+// the first call binds the detected class, a later call leaves a rebinding alone.
+TEST_F(Binding, OnceBindsTheDetectedClassOnlyOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const int detected = DetectCpuClass();
+  EXPECT_EXIT(
+      {
+        BindPrimitives(kCpuGeneric);
+        BindPrimitivesOnce();
+        const int first = BoundCpuClass();
+        BindPrimitives(kCpuGeneric);
+        BindPrimitivesOnce();
+        std::exit(10 * first + BoundCpuClass());
+      },
+      ::testing::ExitedWithCode(10 * detected + kCpuGeneric), "");
 }
 
 }  // namespace

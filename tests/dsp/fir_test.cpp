@@ -1,45 +1,111 @@
-// The FIR filter primitive against a direct convolution.
+// The FIR filter primitive against a direct convolution, its history and its statuses.
 #include <gtest/gtest.h>
 
-#include <random>
+#include <cstring>
 #include <vector>
 
-#include "dsp/primitives.h"
+#include "dsp/column_util.h"
 
 namespace aacs::dsp {
 namespace {
 
-std::vector<float> Convolve(const std::vector<float>& taps, const std::vector<float>& x) {
+using test::RandomSignal;
+
+// y[n] = sum taps[k] x[n - k], with `past` (oldest first) before x[0].
+std::vector<float> Convolve(const std::vector<float>& taps, const std::vector<float>& x,
+                            const std::vector<float>& past = {}) {
+  std::vector<double> all(past.begin(), past.end());
+  all.insert(all.end(), x.begin(), x.end());
   std::vector<float> y(x.size());
   for (std::size_t n = 0; n < x.size(); ++n) {
     double sum = 0.0;
-    for (std::size_t k = 0; k < taps.size() && k <= n; ++k) sum += double(taps[k]) * x[n - k];
+    const std::size_t at = past.size() + n;
+    for (std::size_t k = 0; k < taps.size() && k <= at; ++k) sum += double(taps[k]) * all[at - k];
     y[n] = static_cast<float>(sum);
   }
   return y;
 }
 
-TEST(Fir, TwoChunksEqualOneCallAndMatchConvolution) {
-  std::mt19937 rng(3);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<float> taps(32), x(1500);
-  for (float& t : taps) t = dist(rng);
-  for (float& v : x) v = dist(rng);
-  const std::vector<float> want = Convolve(taps, x);
-  FirState* whole = nullptr;
-  FirState* split = nullptr;
-  ASSERT_EQ(FirStateCreate(&whole, taps.data(), 32, nullptr), kStsOk);
-  ASSERT_EQ(FirStateCreate(&split, taps.data(), 32, nullptr), kStsOk);
-  std::vector<float> y1(x.size()), y2(x.size());
-  ASSERT_EQ(FirFilter(x.data(), y1.data(), 1500, whole), kStsOk);
-  ASSERT_EQ(FirFilter(x.data(), y2.data(), 700, split), kStsOk);
-  ASSERT_EQ(FirFilter(x.data() + 700, y2.data() + 700, 800, split), kStsOk);
-  for (std::size_t n = 0; n < x.size(); ++n) {
-    EXPECT_NEAR(y1[n], want[n], 1e-5f) << n;
-    EXPECT_NEAR(y2[n], y1[n], 1e-6f) << n;
+struct Fir {
+  FirState* state = nullptr;
+  Fir(const std::vector<float>& taps, const float* delay = nullptr) {
+    EXPECT_EQ(FirStateCreate(&state, taps.data(), static_cast<int>(taps.size()), delay), kStsOk);
   }
-  EXPECT_EQ(FirStateFree(whole), kStsOk);
-  EXPECT_EQ(FirStateFree(split), kStsOk);
+  ~Fir() { FirStateFree(state); }
+};
+
+TEST(Fir, TwoChunksEqualOneCallAndMatchConvolution) {
+  const auto taps = RandomSignal(32, 1), x = RandomSignal(1500, 2);
+  const auto want = Convolve(taps, x);
+  Fir whole(taps), split(taps);
+  std::vector<float> y1(x.size()), y2(x.size());
+  ASSERT_EQ(FirFilter(x.data(), y1.data(), 1500, whole.state), kStsOk);
+  ASSERT_EQ(FirFilter(x.data(), y2.data(), 700, split.state), kStsOk);
+  ASSERT_EQ(FirFilter(x.data() + 700, y2.data() + 700, 800, split.state), kStsOk);
+  for (std::size_t n = 0; n < x.size(); ++n) {
+    ASSERT_NEAR(y1[n], want[n], 1e-5f) << n;
+    ASSERT_EQ(y2[n], y1[n]) << n;
+  }
+}
+
+TEST(Fir, HistoryShorterThanTheFilterCarriesAcrossManyTinyCalls) {
+  const auto taps = RandomSignal(32, 3), x = RandomSignal(100, 4);
+  const auto want = Convolve(taps, x);
+  Fir fir(taps);
+  std::vector<float> y(x.size());
+  for (std::size_t n = 0; n < x.size(); n += 5) ASSERT_EQ(FirFilter(x.data() + n, y.data() + n, 5, fir.state), kStsOk);
+  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], want[n], 1e-5f) << n;
+}
+
+TEST(Fir, InitialDelayLineIsThePastOldestFirst) {
+  const auto taps = RandomSignal(8, 5), x = RandomSignal(20, 6), past = RandomSignal(7, 7);
+  const auto want = Convolve(taps, x, past);
+  Fir fir(taps, past.data());
+  std::vector<float> y(x.size());
+  ASSERT_EQ(FirFilter(x.data(), y.data(), 20, fir.state), kStsOk);
+  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], want[n], 1e-5f) << n;
+}
+
+TEST(Fir, FiltersInPlace) {
+  const auto taps = RandomSignal(32, 8);
+  auto x = RandomSignal(1024, 9);
+  const auto want = Convolve(taps, x);
+  Fir fir(taps);
+  ASSERT_EQ(FirFilter(x.data(), x.data(), 1024, fir.state), kStsOk);
+  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(x[n], want[n], 1e-5f) << n;
+}
+
+TEST(Fir, StateCarriesTheMarkAndLongFiltersUseTheWideForm) {
+  Fir shortFir(RandomSignal(32, 10));
+  EXPECT_EQ(std::memcmp(shortFir.state, "10IF", 4), 0);
+  const auto taps = RandomSignal(300, 11), x = RandomSignal(1000, 12);
+  Fir longFir(taps);
+  EXPECT_EQ(std::memcmp(longFir.state, "30IF", 4), 0);
+  const auto want = Convolve(taps, x);
+  std::vector<float> y(x.size());
+  ASSERT_EQ(FirFilter(x.data(), y.data(), 1000, longFir.state), kStsOk);
+  for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], want[n], 2e-6f) << n;
+}
+
+TEST(Fir, Statuses) {
+  const float taps[2] = {1, 2};
+  FirState* state = reinterpret_cast<FirState*>(&state);
+  EXPECT_EQ(FirStateCreate(&state, taps, 0, nullptr), kStsFirLenErr);
+  EXPECT_EQ(state, nullptr);
+  EXPECT_EQ(FirStateCreate(&state, taps, -3, nullptr), kStsFirLenErr);
+  EXPECT_EQ(FirStateCreate(&state, nullptr, 2, nullptr), kStsNullPtrErr);
+  EXPECT_EQ(FirStateCreate(nullptr, taps, 2, nullptr), kStsNullPtrErr);
+  ASSERT_EQ(FirStateCreate(&state, taps, 2, nullptr), kStsOk);
+  float x[4] = {1, 1, 1, 1}, y[4] = {9, 9, 9, 9};
+  EXPECT_EQ(FirFilter(x, y, 0, state), kStsSizeErr);
+  EXPECT_EQ(FirFilter(nullptr, y, 4, state), kStsNullPtrErr);
+  EXPECT_EQ(FirFilter(x, y, 4, nullptr), kStsNullPtrErr);
+  for (float v : y) EXPECT_EQ(v, 9.0f);
+  char notAState[64] = "XXXX";
+  EXPECT_EQ(FirFilter(x, y, 4, reinterpret_cast<FirState*>(notAState)), kStsContextMatchErr);
+  EXPECT_EQ(FirStateFree(reinterpret_cast<FirState*>(notAState)), kStsContextMatchErr);
+  EXPECT_EQ(FirStateFree(nullptr), kStsNullPtrErr);
+  EXPECT_EQ(FirStateFree(state), kStsOk);
 }
 
 }  // namespace

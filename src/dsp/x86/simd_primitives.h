@@ -1,0 +1,39 @@
+// dsp/x86/simd_primitives.h — the SSE2 and AVX2+FMA kernels of the primitive table.
+//
+// Each namespace holds the primitives it vectorises; every other slot keeps the generic
+// code.  The AVX2 kernels run only when HasAvx2AndFma() says so.
+#pragma once
+#include "dsp/primitives.h"
+
+#define AACS_DSP_SIMD_PRIMITIVES                                                   \
+  int VecMaxAbs(const float* src, int len, float* result);                         \
+  int VecMulInPlace(const float* src, float* srcDst, int len);                     \
+  int VecZero(float* dst, int len);                                                \
+  int VecMagnitude(const float* src, float* dst, int len);                         \
+  int VecSum(const float* src, int len, float* result);                            \
+  int VecMulConstInPlace(float value, float* srcDst, int len);                     \
+  int VecSquareInPlace(float* srcDst, int len);                                    \
+  int VecAbs(const float* src, float* dst, int len);                               \
+  int VecCopy(const float* src, float* dst, int len);                              \
+  int VecSet(float value, float* dst, int len);                                    \
+  int VecMul(const float* src1, const float* src2, float* dst, int len);           \
+  int VecSub(const float* src1, const float* src2, float* dst, int len);           \
+  int VecAdd(const float* src1, const float* src2, float* dst, int len);           \
+  int VecAddInPlace(const float* src, float* srcDst, int len);                     \
+  int VecMulConst(const float* src, float value, float* dst, int len);             \
+  int VecAbsInPlace(float* srcDst, int len);                                       \
+  int VecDotProduct(const float* src1, const float* src2, int len, float* result); \
+  int VecSubInPlace(const float* src, float* srcDst, int len);                     \
+  int FftComplexForward(const float* src, float* dst, const FftSpec* spec, float* work); \
+  int FftComplexInverse(const float* src, float* dst, const FftSpec* spec, float* work); \
+  int FftRealForward(const float* src, float* dst, const FftSpec* spec, float* work);
+
+namespace aacs::dsp::sse2 {
+AACS_DSP_SIMD_PRIMITIVES
+}  // namespace aacs::dsp::sse2
+
+namespace aacs::dsp::avx2 {
+AACS_DSP_SIMD_PRIMITIVES
+}  // namespace aacs::dsp::avx2
+
+#undef AACS_DSP_SIMD_PRIMITIVES
