@@ -117,10 +117,15 @@ int CountSideBits(const StreamContext& ctx, int ch) {
   int bits = enc::WriteTnsData(ctx.tns[ch], rec.windowSequence, nullptr, 0) - 1;
   if (IsShort(rec)) return bits;
   if (ctx.profile == kProfileMain) return bits + enc::WritePredictionData(rec, ctx.predictorBandLimit, nullptr, 0) - 1;
-  // With LTP in the element, ics_info carries this channel's ltp_data_present and data.
+  if (ctx.profile != kProfileLtp) return bits;
+  // With LTP in the element, ics_info carries this channel's ltp_data_present and data; a pair
+  // sharing one ics_info carries both channels' data as soon as either uses prediction.
   const enc::ChannelInfo& info = ctx.channelInfo[ch];
-  const bool partnerLtp = info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels &&
-                          ctx.ltp[info.pairedChannel].present;
+  bool partnerLtp = false;
+  if (info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels) {
+    const int first = info.isFirstOfPair ? ch : info.pairedChannel;
+    partnerLtp = ctx.channelInfo[first].commonWindow && ctx.ltp[info.pairedChannel].present;
+  }
   if (ctx.ltp[ch].present || partnerLtp)
     bits += enc::WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, nullptr, 0);
   return bits;

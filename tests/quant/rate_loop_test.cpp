@@ -197,6 +197,9 @@ TEST(RateLoop, TnsAndLtpBitsComeOffTheChannelBudget) {
   EXPECT_LE(rec.lastBits + rec.sideBits, 1500);
   EXPECT_GT(rec.lastBits + rec.sideBits, 1300);
   ExpectDecodable(rec);
+  c.ctx->profile = kProfileLc;  // no long-term prediction outside the LTP profile
+  CodeChannel(c, 1500);
+  EXPECT_EQ(c.rec().sideBits, 48);
 }
 
 TEST(RateLoop, EntropyIsLoweredJustToWhatTheBudgetCarries) {
