@@ -68,6 +68,7 @@ struct ChannelCodingRecord {
   int lastBits;                        // cost of the last inner loop; after the loops the final
                                        // spectral + section + scalefactor + pulse data bits
                                        // (the pulse flag excluded)
+  int loopIterations;                  // outer iterations of the last rate-loop call (diagnostics)
   int sideBits;                        // TNS, prediction and LTP bits beyond the fixed side bits
   int fixedSideShare;                  // the channel's share of the frame's fixed side bits
   float pe;                            // perceptual entropy estimate of the loops

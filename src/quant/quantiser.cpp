@@ -204,9 +204,16 @@ DistortionSums MeasureDistortion(ChannelCodingRecord& rec) {
   return s;
 }
 
-void Reconstruct(ChannelCodingRecord& rec) {
+void Reconstruct(ChannelCodingRecord& rec, int internal) {
   const QuantiserTables& t = QuantTables();
   std::memset(rec.recon, 0, sizeof(rec.recon));
+  auto bandScale = [&](int b) {
+    return ReconScale(internal ? rec.scalefactor[b] - rec.globalGain : 100 - rec.scalefactor[b]);
+  };
+  auto value = [&](int32_t v, float scale) {
+    const float r = scale * t.power43[std::min(v < 0 ? -v : v, kPowerTableSize - 1)];
+    return v < 0 ? -r : r;
+  };
   for (int b = 0; b < rec.totalBands; ++b) {
     const int start = rec.bandOffset[b];
     const int end = rec.bandOffset[b + 1];
@@ -214,13 +221,22 @@ void Reconstruct(ChannelCodingRecord& rec) {
       for (int i = start; i < end; ++i) rec.recon[i] = kIntensityMarker;
       continue;
     }
-    const float scale = ReconScale(rec.scalefactor[b] - rec.globalGain);
-    for (int i = start; i < end; ++i) {
-      const int32_t v = rec.q[i];
-      const int m = std::min(v < 0 ? -v : v, kPowerTableSize - 1);
-      const float r = scale * t.power43[m];
-      rec.recon[i] = v < 0 ? -r : r;
-    }
+    if (rec.codebook[b] == kZeroCodebook || rec.codebook[b] == kNoiseCodebook) continue;
+    const float scale = bandScale(b);
+    for (int i = start; i < end; ++i) rec.recon[i] = value(rec.q[i], scale);
+  }
+  if (!rec.pulseDataPresent || rec.pulseStartSfb < 0 || rec.pulseStartSfb >= rec.totalBands) return;
+  // Pulses: the coded line holds +-1; the decoder adds the amplitude before inverse quantisation.
+  int line = rec.bandOffset[rec.pulseStartSfb];
+  int band = rec.pulseStartSfb;
+  for (int k = 0; k < rec.numPulse && k < 4; ++k) {
+    line += rec.pulseOffset[k];
+    if (line >= rec.bandOffset[rec.totalBands]) break;
+    while (rec.bandOffset[band + 1] <= line) ++band;
+    if (rec.codebook[band] == kZeroCodebook || rec.codebook[band] >= kNoiseCodebook) continue;
+    const int32_t q = rec.q[line];
+    const int32_t full = q < 0 ? q - rec.pulseAmp[k] : q + rec.pulseAmp[k];
+    rec.recon[line] = value(full, bandScale(band));
   }
 }
 

@@ -64,9 +64,11 @@ DistortionSums MeasureDistortion(ChannelCodingRecord& rec);
 // Marks every band's cached distortion as stale.
 void InvalidateDistortionCache(ChannelCodingRecord& rec);
 
-// Sign * |q|^(4/3) * 2^(-(s-g)/4) of every line of bands with codebook below 14, in coding
-// order, into rec.recon (q must be signed; internal scalefactors).  Other lines get 0.
-void Reconstruct(ChannelCodingRecord& rec);
+// What a decoder reconstructs, in coding order, into rec.recon: sign * |q|^(4/3) * 2^(-(s-g)/4)
+// for bands with codebook below 14 (pulse amplitudes added back), a marker for intensity bands,
+// 0 elsewhere.  internal = 1: rec.scalefactor holds amplification steps and rec.globalGain the
+// internal gain; internal = 0: bitstream scalefactors (the scale is 2^((sf - 100)/4)).
+void Reconstruct(ChannelCodingRecord& rec, int internal);
 
 // Builds the coding-order layout (rec.bandOffset, rec.totalBands) from rec.swbOffset, maxSfb and
 // the window groups, and copies x into rec.grouped in that order (eight-short blocks are

@@ -117,10 +117,15 @@ int CountSideBits(const StreamContext& ctx, int ch) {
   int bits = enc::WriteTnsData(ctx.tns[ch], rec.windowSequence, nullptr, 0) - 1;
   if (IsShort(rec)) return bits;
   if (ctx.profile == kProfileMain) return bits + enc::WritePredictionData(rec, ctx.predictorBandLimit, nullptr, 0) - 1;
-  // With LTP in the element, ics_info carries this channel's ltp_data_present and data.
+  if (ctx.profile != kProfileLtp) return bits;
+  // With LTP in the element, ics_info carries this channel's ltp_data_present and data; a pair
+  // sharing one ics_info carries both channels' data as soon as either uses prediction.
   const enc::ChannelInfo& info = ctx.channelInfo[ch];
-  const bool partnerLtp = info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels &&
-                          ctx.ltp[info.pairedChannel].present;
+  bool partnerLtp = false;
+  if (info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels) {
+    const int first = info.isFirstOfPair ? ch : info.pairedChannel;
+    partnerLtp = ctx.channelInfo[first].commonWindow && ctx.ltp[info.pairedChannel].present;
+  }
   if (ctx.ltp[ch].present || partnerLtp)
     bits += enc::WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, nullptr, 0);
   return bits;
@@ -191,17 +196,57 @@ float PerceptualEntropy(const ChannelCodingRecord& rec, const float* energy) {
   return std::min(pe, kPeCap);
 }
 
-// When the entropy asks for more than the available bits, lowers every weight in small steps
-// until the entropy meets the target that those bits can carry.
+// Entropy after k more reduction steps, from the bands' current log ratios: every step takes
+// ln(factor) off each log, and a band stops counting once its log reaches 0.
+float EntropyAfterSteps(const float* logs, const float* widths, int n, float lnFactor, int k) {
+  float pe = 0.0f;
+  const float drop = lnFactor * static_cast<float>(k);
+  for (int b = 0; b < n; ++b) pe += widths[b] * std::max(logs[b] + drop, 0.0f);
+  return std::min(pe, kPeCap);
+}
+
+// The number of reduction steps after which the entropy meets the target, less one (so that
+// rounding never makes the jump overshoot the step-by-step result).
+int StepsToTarget(const ChannelCodingRecord& rec, const float* energy, float target, float factor) {
+  float logs[kMaxCodedBands], widths[kMaxCodedBands];
+  float largest = 0.0f;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const float r = energy[b] * rec.weight[b];
+    const bool counted = rec.codebook[b] < kIntensityOutOfPhase && r > 1.0f && std::isfinite(r);
+    logs[b] = counted ? QuantFastLog(r) : 0.0f;
+    widths[b] = static_cast<float>(BandWidth(rec, b));
+    largest = std::max(largest, logs[b]);
+  }
+  const float lnFactor = std::log(factor);
+  int lo = 0, hi = std::min(static_cast<int>(largest / -lnFactor) + 2, kMaxEntropySteps);
+  while (lo < hi) {  // smallest k whose entropy meets the target
+    const int mid = lo + (hi - lo) / 2;
+    if (EntropyAfterSteps(logs, widths, rec.totalBands, lnFactor, mid) <= target)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  return std::max(lo - 1, 0);
+}
+
+// When the entropy asks for more than the available bits, lowers every weight by
+// 10^(-0.15 / n) per step until the entropy meets the target that those bits can carry.  The
+// steps up to just short of the target are found from one pass of band logarithms.
 void LimitEntropy(ChannelCodingRecord& rec, const float* energy, int available) {
   const float v = static_cast<float>(available);
   if (kPeTargetSlope * rec.pe + kPeTargetRoot * std::sqrt(rec.pe) <= v) return;
   const float target = psych::SolvePeTarget(v, kPeTargetSlope, kPeTargetRoot);
   const int n = std::clamp(rec.totalBands, 0, kMaxCodedBands);
+  if (n == 0) return;
   const float factor = EntropyReductionFactors()[n];
+  // The jump multiplies step by step, so the weights are exactly those of the one-at-a-time
+  // rule; only the entropy evaluations in between are skipped.
+  const int jump = StepsToTarget(rec, energy, target, factor);
+  for (int step = 0; step < jump; ++step) dsp::VecMulConstInPlace(factor, rec.weight, n);
+  if (jump > 0) rec.pe = PerceptualEntropy(rec, energy);
   // Finite energies fall below one unit of weighted energy long before the weights could stall
   // in the denormal range; the bound only guards against broken inputs.
-  for (int step = 0; rec.pe > target && n > 0 && step < kMaxEntropySteps; ++step) {
+  for (int step = 0; rec.pe > target && step < kMaxEntropySteps; ++step) {
     dsp::VecMulConstInPlace(factor, rec.weight, n);
     rec.pe = PerceptualEntropy(rec, energy);
   }
@@ -522,12 +567,12 @@ int CodeChannel(StreamContext& ctx, int ch, bool zero) {
       for (int b = 0; b < rec.totalBands; ++b)
         if (rec.noiseFlag[b]) rec.codebook[b] = kNoiseCodebook;
   }
-  if (ctx.profile != kProfileLc) {
-    Reconstruct(rec);
-    ScatterCodingOrder(rec, rec.recon, ctx.reconSpectrum[ch], 0.0f);
-  }
   if (!zero) ConvertScalefactors(rec);  // the silent channel keeps global gain and scalefactors 0
   LimitSpecialBands(rec);
+  if (ctx.profile != kProfileLc) {  // the prediction tools need what the decoder will see
+    Reconstruct(rec, 0);
+    ScatterCodingOrder(rec, rec.recon, ctx.reconSpectrum[ch], 0.0f);
+  }
   enc::BuildCodewordList(rec);
   const int pulseBits = rec.pulseDataPresent ? enc::WritePulseData(rec, nullptr, 0) - 1 : 0;
   return enc::WriteSpectralData(rec, nullptr, 0) + enc::CountSectionBits(rec) +
@@ -574,6 +619,7 @@ void InitQuantiserTables() {
 
 int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const float* bandEnergy,
                     const float* bandRatio, int budget, int lendable, int reservoirMax) {
+  if (ch < 0 || ch >= kMaxChannels) return 1;  // no such channel: the pipeline reports a failed frame
   ChannelCodingRecord& rec = ctx.coding[ch];
   rec.channelIndex = ch;
   SetupLayout(rec, spectrum);
@@ -596,6 +642,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
 
   const float peak = PrepareMagnitudes(rec, rec.grouped, MagnitudeFloor(ctx.vbrMode, ctx.bitRate), ctx.signTable);
   FlagNonzeroBands(rec);
+  rec.loopIterations = 0;
   if (!(peak > 0.0f)) {
     FinalZero(ctx, ch, budget);
     return 0;
@@ -621,6 +668,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
     s.sums = MeasureDistortion(rec);
     OuterStep(s);
   }
+  rec.loopIterations = s.iteration;
   if (!fits && s.iteration == 1) {
     // Not even the first iteration fitted: the channel is coded silent (it always fits then).
     ZeroChannel(rec, false);

@@ -20,7 +20,7 @@ void InitQuantiserTables();
 // section, scalefactor and pulse data) stays within what is left (at least 300 bits; more when
 // the loops borrow from the reservoir up to the channel's ceiling), and never lets the channel
 // pass the decoder's 6144-bit input buffer.  The reconstruction goes to ctx.reconSpectrum[ch]
-// unless the profile is LC.  Returns 0.
+// unless the profile is LC.  Returns 0 (1 only for a channel index outside the stream's arrays).
 int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const float* bandEnergy,
                     const float* bandRatio, int budget, int lendable, int reservoirMax);
 

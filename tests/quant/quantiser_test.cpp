@@ -224,6 +224,44 @@ TEST(Quantiser, DistortionCacheFollowsTheScalefactorDifference) {
   EXPECT_NE(MeasureDistortion(*rec).totalSum, first);
 }
 
+TEST(Quantiser, ReconstructionAddsPulsesBackAndMarksIntensityBands) {
+  auto rec = std::make_unique<ChannelCodingRecord>();
+  rec->totalBands = 3;
+  rec->bandOffset[1] = 4;
+  rec->bandOffset[2] = 8;
+  rec->bandOffset[3] = 12;
+  rec->codebook[0] = 5;
+  rec->codebook[1] = 15;
+  rec->codebook[2] = 11;
+  rec->scalefactor[0] = 104;  // bitstream scalefactors: scale 2^((sf - 100) / 4)
+  rec->scalefactor[2] = 96;
+  const int32_t q[12] = {1, -1, 0, 2, 0, 0, 0, 0, 0, -1, 20, 0};
+  std::copy(q, q + 12, rec->q);
+  rec->pulseDataPresent = 1;
+  rec->numPulse = 2;
+  rec->pulseStartSfb = 0;
+  rec->pulseOffset[0] = 1;  // line 1: -1 - 3 = -4
+  rec->pulseOffset[1] = 8;  // line 9: -1 - 15 = -16
+  rec->pulseAmp[0] = 3;
+  rec->pulseAmp[1] = 15;
+  Reconstruct(*rec, 0);
+  const float* p43 = QuantTables().power43;
+  EXPECT_FLOAT_EQ(rec->recon[0], 2.0f);
+  EXPECT_FLOAT_EQ(rec->recon[1], -p43[4] * 2.0f);
+  EXPECT_FLOAT_EQ(rec->recon[3], p43[2] * 2.0f);
+  EXPECT_EQ(rec->recon[4], 673.0f);
+  EXPECT_FLOAT_EQ(rec->recon[9], -p43[16] * 0.5f);
+  EXPECT_FLOAT_EQ(rec->recon[10], p43[20] * 0.5f);
+  EXPECT_EQ(rec->recon[12], 0.0f);
+  // The internal convention gives the same values: s - g = 100 - sf.
+  rec->globalGain = 10;
+  rec->scalefactor[0] = 6;
+  rec->scalefactor[2] = 14;
+  Reconstruct(*rec, 1);
+  EXPECT_FLOAT_EQ(rec->recon[1], -p43[4] * 2.0f);
+  EXPECT_FLOAT_EQ(rec->recon[9], -p43[16] * 0.5f);
+}
+
 TEST(Quantiser, LongLayoutKeepsLinesInPlaceAndDropsUncodedOnes) {
   auto rec = LongRecord(10);
   std::vector<float> x(kFrameLength);

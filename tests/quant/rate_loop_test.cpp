@@ -6,10 +6,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "enc/band_tables.h"
 #include "enc/huffman.h"
+#include "psych/ath.h"
 #include "quant/quantiser.h"
 #include "quant/rate_loop.h"
 #include "support/zeroed_stream.h"
@@ -195,6 +197,21 @@ TEST(RateLoop, TnsAndLtpBitsComeOffTheChannelBudget) {
   EXPECT_LE(rec.lastBits + rec.sideBits, 1500);
   EXPECT_GT(rec.lastBits + rec.sideBits, 1300);
   ExpectDecodable(rec);
+  c.ctx->profile = kProfileLc;  // no long-term prediction outside the LTP profile
+  CodeChannel(c, 1500);
+  EXPECT_EQ(c.rec().sideBits, 48);
+}
+
+TEST(RateLoop, EntropyIsLoweredJustToWhatTheBudgetCarries) {
+  for (int budget : {400, 900, 2000}) {
+    Channel c = LongChannel(15, 3000.0f);
+    std::fill(c.ratio.begin(), c.ratio.end(), 1e-4f);
+    CodeChannel(c, budget);
+    const float target = psych::SolvePeTarget(static_cast<float>(budget), 0.6f, 24.0f);
+    EXPECT_LE(c.rec().pe, target) << budget;
+    // One step of 10^(-0.15/49) moves the entropy by a few units at most.
+    EXPECT_GT(c.rec().pe, target - 10.0f) << budget;
+  }
 }
 
 TEST(RateLoop, SectionMergingAndPulsesKeepTheAccountExact) {
@@ -271,16 +288,16 @@ TEST(RateLoop, NoBandIsAmplifiedBeyond59Steps) {
   ExpectDecodable(c.rec());
 }
 
-TEST(RateLoop, ZeroPatienceStillEndsWithAValidChannel) {
-  Channel c = LongChannel(62, 3000.0f);
-  CodeChannel(c, 1200);
-  const int patientBits = c.rec().lastBits;
-  Channel z = LongChannel(62, 3000.0f);
-  z.ctx->patienceLimit1 = z.ctx->patienceLimit2 = z.ctx->patienceLimit3 = 0;
-  CodeChannel(z, 1200);
-  EXPECT_LE(z.rec().lastBits, 1200);
-  EXPECT_GT(patientBits, 0);
-  ExpectDecodable(z.rec());
+TEST(RateLoop, ZeroPatienceEndsEachStrategyEarly) {
+  Channel patient = LongChannel(62, 3000.0f);
+  patient.ctx->patienceLimit1 = patient.ctx->patienceLimit2 = patient.ctx->patienceLimit3 = 6;
+  CodeChannel(patient, 1200);
+  Channel hasty = LongChannel(62, 3000.0f);
+  CodeChannel(hasty, 1200);  // all three limits 0
+  EXPECT_LT(hasty.rec().loopIterations, patient.rec().loopIterations);
+  EXPECT_GE(hasty.rec().loopIterations, 2);
+  EXPECT_LE(hasty.rec().lastBits, 1200);
+  ExpectDecodable(hasty.rec());
 }
 
 TEST(RateLoop, NoiseBandsCarryTheirEnergyInsteadOfLines) {
@@ -345,6 +362,31 @@ TEST(RateLoop, BrokenLinesAreCodedSilentInsteadOfLooping) {
   ComputeEnergies(huge);
   CodeChannel(huge, 1500);
   ExpectDecodable(huge.rec());
+}
+
+TEST(RateLoop, StreamsOnTwoThreadsCodeAsTheyDoAlone) {
+  auto codeFrames = [](uint32_t seed, std::vector<uint32_t>* digest) {
+    Channel c = LongChannel(seed, 3000.0f);
+    for (int frame = 0; frame < 12; ++frame) {
+      FillSpectrum(c.spectrum, seed * 100 + frame, 3000.0f, kFrameLength);
+      ComputeEnergies(c);
+      CodeChannel(c, 900 + 150 * (frame % 5));
+      uint32_t h = 2166136261u;
+      for (int i = 0; i < c.rec().numCodewords; ++i)
+        h = (h ^ c.rec().codewords.value[i] ^ (static_cast<uint32_t>(c.rec().codewords.length[i]) << 24)) * 16777619u;
+      digest->push_back(h ^ static_cast<uint32_t>(c.rec().globalGain));
+    }
+  };
+  std::vector<uint32_t> aloneA, aloneB, threadA, threadB;
+  codeFrames(101, &aloneA);
+  codeFrames(202, &aloneB);
+  std::thread ta(codeFrames, 101, &threadA);
+  std::thread tb(codeFrames, 202, &threadB);
+  ta.join();
+  tb.join();
+  EXPECT_EQ(threadA, aloneA);
+  EXPECT_EQ(threadB, aloneB);
+  EXPECT_NE(aloneA, aloneB);
 }
 
 TEST(RateLoop, SameInputGivesTheSameCodingInEveryStream) {
