@@ -10,6 +10,7 @@
 #include "dsp/primitives.h"
 #include "enc/decoder_mirror.h"
 #include "enc/filterbank.h"
+#include "enc/prediction.h"
 #include "enc/tns.h"
 
 namespace aacs::enc {
@@ -22,7 +23,7 @@ namespace {
 constexpr int kMaxLag = 2 * kFrameLength - 1;  // 11 bits
 constexpr int kBlockLength = 2 * kFrameLength;
 constexpr int kSideBitsOn = 15;  // ltp_data_present, lag, coefficient; plus one flag per band
-constexpr int kCandidates = 4;   // lags re-evaluated directly after the FFT search
+constexpr int kCandidates = 6;   // lags re-evaluated directly after the FFT search
 
 // Samples of the estimate taken from the history: the rest lies beyond the state.
 int EstimateLength(int lag) { return lag < kFrameLength ? lag + kFrameLength : kBlockLength; }
@@ -47,33 +48,25 @@ int NearestGain(float g) {
   return best;
 }
 
-float BandGainDb(const float* x, const float* p, int start, int end) {
-  float energy = 0.0f, residual = 0.0f;
-  for (int n = start; n < end; ++n) {
-    energy += x[n] * x[n];
-    residual += (x[n] - p[n]) * (x[n] - p[n]);
-  }
-  if (!(energy > 0.0f)) return residual > 0.0f ? -100.0f : 0.0f;
-  return 10.0f * std::log10(energy / std::max(residual, 1e-20f));
-}
-
 void ClearRecord(LtpRecord& lr) {
   lr.present = 0;
   lr.sideBits = 1;
   std::memset(lr.bandUsed, 0, sizeof(lr.bandUsed));
 }
 
-// Keeps the predicted lines of the bands where they lower the residual energy and returns the
-// estimated bits saved (about 1 bit per 6 dB and line).
+// Keeps the predicted lines of the bands where they save bits and returns the estimated
+// saving; the other lines of the estimate are zeroed.
 float SelectBands(const StreamContext& ctx, int c, LtpRecord& lr, int bands) {
   const quant::ChannelCodingRecord& rec = ctx.coding[c];
   float saving = 0.0f;
+  for (int b = 0; b < kMaxCodedBands; ++b) lr.bandUsed[b] = 0;
   for (int b = 0; b < bands; ++b) {
     const int start = rec.swbOffset[b], end = rec.swbOffset[b + 1];
-    const float gain = rec.psyNoiseBand[b] ? 0.0f : BandGainDb(ctx.spectrum[c], lr.predSpectrum, start, end);
-    if (gain > 0.0f) {
+    const float allowed = ctx.bandThreshold[c][b] * ctx.bandEnergy[c][b];
+    const float bits = rec.psyNoiseBand[b] ? 0.0f : PredictionSavingBits(ctx.spectrum[c], lr.predSpectrum, start, end, allowed);
+    if (bits > 0.0f) {
       lr.bandUsed[b] = 1;
-      saving += static_cast<float>(end - start) * gain / 6.0f;
+      saving += bits;
     } else {
       std::fill(lr.predSpectrum + start, lr.predSpectrum + end, 0.0f);
     }
@@ -82,32 +75,50 @@ float SelectBands(const StreamContext& ctx, int c, LtpRecord& lr, int bands) {
   return saving;
 }
 
-void AnalyseChannel(StreamContext& ctx, int c) {
-  LtpRecord& lr = ctx.ltp[c];
+// The decoder's predicted lines for a lag and gain: the estimate windowed and transformed like the block, through the frame's TNS
+// analysis filter.  Returns the estimated saving with the bands chosen, or 0.
+float TryLag(StreamContext& ctx, int c, int lag, int gainIndex, LtpRecord& lr) {
   const quant::ChannelCodingRecord& rec = ctx.coding[c];
-  const float* block = ctx.ltpHistory[c];
-  const int lag = LtpLagSearch(block, lr.history, ctx.ltpSearch);
-  if (lag < 0) return;
-  float corr = 0.0f, energy = 0.0f;
-  DirectMatch(block, lr.history, lag, corr, energy);
-  if (!(corr > 0.0f) || !(energy > 0.0f)) return;
-  const int gainIndex = NearestGain(corr / energy);
-
+  lr.lag = lag;
+  lr.gainIndex = gainIndex;
   alignas(32) float estimate[kBlockLength];
-  LtpEstimate(lr.history, lag, gainIndex, estimate);
+  LtpEstimate(lr.history, lag, lr.gainIndex, estimate);
   AnalysisFilterbank(estimate, lr.predSpectrum, nullptr, nullptr, rec.windowSequence, rec.windowShape,
                      rec.prevWindowShape, 1, ctx.filterbank);
   TnsAnalysisFilter(rec.numSwb, rec.maxSfb, rec.windowSequence, rec.swbOffset, lr.predSpectrum, ctx.tns[c]);
+  return SelectBands(ctx, c, lr, std::min(rec.maxSfb, kLtpMaxLongBands));
+}
 
+// The candidate lags of the correlation search are tried in full and the one saving the most
+// bits is kept; it must pay for its side information.
+void AnalyseChannel(StreamContext& ctx, int c) {
+  LtpRecord& lr = ctx.ltp[c];
+  const quant::ChannelCodingRecord& rec = ctx.coding[c];
+  int lags[kCandidates];
+  const int count = LtpLagCandidates(ctx.ltpHistory[c], lr.history, ctx.ltpSearch, lags, kCandidates);
   const int bands = std::min(rec.maxSfb, kLtpMaxLongBands);
-  const float saving = SelectBands(ctx, c, lr, bands);
-  if (!(saving > static_cast<float>(kSideBitsOn + bands))) {
+  float best = static_cast<float>(kSideBitsOn + bands);
+  int bestLag = -1, bestGain = 0;
+  auto consider = [&](int lag, int gainIndex) {
+    const float saving = TryLag(ctx, c, lag, gainIndex, lr);
+    if (saving > best) best = saving, bestLag = lag, bestGain = gainIndex;
+  };
+  // Each candidate at its least-squares gain (the nearest table gain), then the best lag with
+  // the neighbouring gains: the band selection can prefer a smaller or larger one.
+  for (int i = 0; i < count; ++i) {
+    float corr = 0.0f, energy = 0.0f;
+    DirectMatch(ctx.ltpHistory[c], lr.history, lags[i], corr, energy);
+    if (corr > 0.0f && energy > 0.0f) consider(lags[i], NearestGain(corr / energy));
+  }
+  if (bestLag < 0) {
     ClearRecord(lr);
     return;
   }
+  const int centre = bestGain;
+  if (centre > 0) consider(bestLag, centre - 1);
+  if (centre < 7) consider(bestLag, centre + 1);
+  if (lr.lag != bestLag || lr.gainIndex != bestGain) TryLag(ctx, c, bestLag, bestGain, lr);
   lr.present = 1;
-  lr.lag = lag;
-  lr.gainIndex = gainIndex;
   lr.sideBits = kSideBitsOn + bands;
   dsp::VecSub(lr.predSpectrum, ctx.spectrum[c], ctx.spectrum[c], rec.swbOffset[bands]);  // spectrum - prediction
 }
@@ -143,6 +154,7 @@ void LtpInit(LtpRecord& rec) {
   std::memset(rec.predSpectrum, 0, sizeof(rec.predSpectrum));
   rec.gainIndex = 0;
   rec.lag = 0;
+  rec.synthesisShape = kSineWindow;
   ClearRecord(rec);
 }
 
@@ -171,40 +183,44 @@ void LtpCorrelations(const float* block, const float* history, LtpSearchState& s
   for (int lag = 0; lag <= kMaxLag; ++lag) correlation[lag] = s.transformed[2 * (kBlockLength - lag)];
 }
 
-int LtpLagSearch(const float* block, const float* history, LtpSearchState& s) {
+int LtpLagCandidates(const float* block, const float* history, LtpSearchState& s, int* lags, int maxCount) {
   double sum = 0.0;
   s.energyPrefix[0] = 0.0;
   for (int i = 0; i < kLtpHistoryLength; ++i) {
     sum += static_cast<double>(history[i]) * history[i];
     s.energyPrefix[i + 1] = sum;
   }
-  if (!(sum > 0.0)) return -1;
+  if (!(sum > 0.0) || maxCount < 1) return 0;
   alignas(32) float correlation[kMaxLag + 1];
   LtpCorrelations(block, history, s, correlation);
-
-  // The FFT finds the few best lags; their normalised correlation is then computed directly.
-  int candidate[kCandidates];
+  maxCount = std::min(maxCount, kCandidates);
   double score[kCandidates];
-  std::fill(candidate, candidate + kCandidates, -1);
-  std::fill(score, score + kCandidates, 0.0);
+  int count = 0;
   for (int lag = 0; lag <= kMaxLag; ++lag) {
     const double e = SegmentEnergy(s, lag);
     if (!(correlation[lag] > 0.0f) || !(e > 0.0)) continue;
     const double v = correlation[lag] / std::sqrt(e);
-    if (!(v > score[kCandidates - 1])) continue;
-    int i = kCandidates - 1;
-    for (; i > 0 && v > score[i - 1]; --i) score[i] = score[i - 1], candidate[i] = candidate[i - 1];
+    if (count == maxCount && !(v > score[count - 1])) continue;
+    int i = count < maxCount ? count++ : count - 1;
+    for (; i > 0 && v > score[i - 1]; --i) score[i] = score[i - 1], lags[i] = lags[i - 1];
     score[i] = v;
-    candidate[i] = lag;
+    lags[i] = lag;
   }
+  return count;
+}
+
+int LtpLagSearch(const float* block, const float* history, LtpSearchState& s) {
+  int lags[kCandidates];
+  const int count = LtpLagCandidates(block, history, s, lags, kCandidates);
+  // The FFT ranks the lags; the normalised correlation of the best few is computed directly.
   int best = -1;
   double bestScore = 0.0;
-  for (int i = 0; i < kCandidates && candidate[i] >= 0; ++i) {
+  for (int i = 0; i < count; ++i) {
     float corr = 0.0f, energy = 0.0f;
-    DirectMatch(block, history, candidate[i], corr, energy);
+    DirectMatch(block, history, lags[i], corr, energy);
     if (!(corr > 0.0f) || !(energy > 0.0f)) continue;
     const double v = corr / std::sqrt(static_cast<double>(energy));
-    if (v > bestScore) bestScore = v, best = candidate[i];
+    if (v > bestScore) bestScore = v, best = lags[i];
   }
   return best;
 }

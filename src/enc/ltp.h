@@ -24,6 +24,9 @@ void LtpInit(LtpRecord& rec);
 // c_L = sum_i block[i] * x_L[i] for every lag L = 0..2047, where x_L[i] = history[i + 2048 - L]
 // for i < min(2048, L + 1024) and 0 beyond: the decoder's estimate at gain 1.
 void LtpCorrelations(const float* block, const float* history, LtpSearchState& search, float* correlation);
+// Up to maxCount (at most 4) lags ranked by the normalised correlation of their estimate with
+// the block, best first; returns how many correlate positively.
+int LtpLagCandidates(const float* block, const float* history, LtpSearchState& search, int* lags, int maxCount);
 // The lag whose estimate best matches the 2048-sample block (largest positive normalised
 // correlation), or -1 when no lag correlates positively.
 int LtpLagSearch(const float* block, const float* history, LtpSearchState& search);

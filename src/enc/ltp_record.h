@@ -21,6 +21,7 @@ struct LtpRecord {
   int lag;                       // 0..2047
   int present;                   // ltp_data_present of this channel
   int sideBits;                  // bits of ltp_data: 1 when off, 15 + bands when on
+  int synthesisShape;            // window shape of the last synthesised frame (decoders start with sine)
 };
 
 // Cross-correlation of the coded block with the history by one 4096-point complex FFT pair.

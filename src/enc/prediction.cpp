@@ -38,16 +38,9 @@ int PredictedBands(const StreamContext& ctx, int c) {
   return std::clamp(std::min(ctx.predictorBandLimit, ctx.coding[c].numSwb), 0, kMaxLongBands);
 }
 
-// Band energies of the spectrum with and without the prediction: the gain in dB (negative when
-// the prediction adds energy).
-float BandGainDb(const float* x, const float* p, int start, int end) {
-  float energy = 0.0f, residual = 0.0f;
-  for (int n = start; n < end; ++n) {
-    energy += x[n] * x[n];
-    residual += (x[n] - p[n]) * (x[n] - p[n]);
-  }
-  if (!(energy > 0.0f)) return residual > 0.0f ? -100.0f : 0.0f;
-  return 10.0f * std::log10(energy / std::max(residual, 1e-20f));
+// The rate loops' allowed noise of long band b: the model's ratio times the band energy.
+float AllowedNoise(const StreamContext& ctx, int c, int b) {
+  return ctx.bandThreshold[c][b] * ctx.bandEnergy[c][b];
 }
 
 bool BandTrusted(const PredictorState& st, int start, int end) {
@@ -98,17 +91,17 @@ void PredictGroup(StreamContext& ctx, const int* channels, int count) {
   bool any = false;
   for (int b = 0; b < codedBands; ++b) {
     const int start = leadRec.swbOffset[b], end = leadRec.swbOffset[b + 1];
-    float gain = 0.0f;
+    float bits = 0.0f;
     bool eligible = true;
     for (int i = 0; i < count && eligible; ++i) {
       const int c = channels[i];
       eligible = BandEligible(ctx, c, b);
-      gain += BandGainDb(ctx.spectrum[c], ctx.predictor[c].predicted, start, end);
+      bits += PredictionSavingBits(ctx.spectrum[c], ctx.predictor[c].predicted, start, end, AllowedNoise(ctx, c, b));
     }
-    if (!eligible || !(gain > 0.0f)) continue;
+    if (!eligible || !(bits > 0.0f)) continue;
     flags[b] = 1;
     any = true;
-    saving += static_cast<float>(end - start) * gain / 6.0f;
+    saving += bits;
   }
   if (!(saving >= kMinSavingBits)) {
     std::fill(flags, flags + kMaxLongBands, 0);
@@ -225,6 +218,16 @@ void UpdateLine(PredictorState& st, int n, float reconstructed) {
   st.var1[n] = TruncateTo16(kAlpha * st.var1[n] + 0.5f * (r0 * r0 + e0 * e0));
   st.r1[n] = TruncateTo16(kAttenuation * (r0 - k1 * e0));
   st.r0[n] = TruncateTo16(kAttenuation * e0);
+}
+
+float PredictionSavingBits(const float* x, const float* p, int start, int end, float allowedNoise) {
+  float energy = 0.0f, residual = 0.0f;
+  for (int n = start; n < end; ++n) {
+    energy += x[n] * x[n];
+    residual += (x[n] - p[n]) * (x[n] - p[n]);
+  }
+  const float floor = std::max(allowedNoise, 1e-20f);
+  return 0.5f * static_cast<float>(end - start) * std::log2(std::max(energy, floor) / std::max(residual, floor));
 }
 
 void PredictFrame(StreamContext& ctx) {

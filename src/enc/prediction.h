@@ -26,6 +26,12 @@ float TruncateTo16(float x);
 float RoundTo16(float x);
 float RoundReciprocalTo16(float x);
 
+// Estimated bits a prediction p saves on the lines [start, end) of x when noise up to
+// `allowedNoise` (a band energy) is acceptable: half a bit per line and factor 2 of energy
+// above the allowed noise, so energy removed below it saves nothing.  Negative when the
+// prediction adds energy above the allowed noise.  Shared by both prediction tools.
+float PredictionSavingBits(const float* x, const float* p, int start, int end, float allowedNoise);
+
 // Pipeline, Main profile, after TNS and before mid/side: predicts every long channel, decides
 // per band (jointly for a pair sharing one ics_info) whether the prediction pays, subtracts
 // it, and sets predictionUsed, resetGroup and bandPredicted of the coding records.
