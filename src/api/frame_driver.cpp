@@ -63,8 +63,12 @@ int ConvertCall(StreamContext& ctx, int n) {
     return frameSamples;
   }
   dsp::VecCopy(ctx.leftoverSamples, ctx.workSamples, ctx.leftoverCount);
+  // Only the valid samples of a short last call go through the converter: the padding would
+  // become frames of silence after the end.  The converter's tail is pushed out at the flush.
+  const int valid = n - n % ctx.numChannels;
   const float* converted = nullptr;
-  const int produced = ResamplerProcess(ctx.resampler, ctx.pcmBuffer, ctx.samplesPerCall, &converted);
+  int produced = valid > 0 ? ResamplerProcess(ctx.resampler, ctx.pcmBuffer, valid, &converted) : 0;
+  if (produced < 0) produced = 0;
   dsp::VecCopy(converted, ctx.workSamples + ctx.leftoverCount, produced);
   return ctx.leftoverCount + produced;
 }
