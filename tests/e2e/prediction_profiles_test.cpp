@@ -19,7 +19,7 @@
 namespace aacs::testing {
 namespace {
 
-constexpr int kMain = 0, kLc = 1, kLtp = 3;
+constexpr int kMain = 0, kLtp = 3;
 
 struct Mirrored {
   Encoded enc;
