@@ -139,7 +139,7 @@ int Main(int argc, char** argv) {
   }
   InstallOutputCleanup();
   const int status = RunJobs(options, jobs);
-  if (options.demo && status == 0) {
+  if (options.demo && status == 0 && !options.quiet) {
     char cwd[PATH_MAX];
     const std::string& out = jobs[0].output;
     const std::string where = (!out.empty() && out[0] == '/') || ::getcwd(cwd, sizeof cwd) == nullptr

@@ -28,6 +28,12 @@ namespace {
 
 constexpr int kFrameSamples = 1024;
 constexpr int kEncoderDelay = 1024;  // the stream runs one frame behind its input
+// Put in the first byte of the output buffer before each encode call.  No output of ours can
+// start with it: ADTS starts 0xFF, ADIF 'A', and a raw data block never starts with the END
+// element (its top three bits, 111).  The call that ends the stream without reading a sample
+// (an input of whole frames) reports the previous call's length although it wrote nothing; the
+// mark still in place shows that.
+constexpr uint8_t kUnwrittenMark = 0xE7;
 
 struct EncodeRun {
   const CliOptions& options;
@@ -184,8 +190,10 @@ int EncodeAll(EncodeRun& run) {
   int result = 0, length = 0;
   do {
     length = 0;
+    run.buffer[0] = kUnwrittenMark;
     result = aacStreamEncodeFrame32(run.stream, nullptr, run.buffer.data(), 0, &length);
     if (result == 1) break;
+    if (length > 0 && run.buffer[0] == kUnwrittenMark) length = 0;
     run.calls += 1;
     Consume(run, run.buffer.data(), size_t(length));
     ProgressUpdate(run.board, run.index, Progress(run) * double(run.wav.frames) / run.wav.sampleRate);
