@@ -32,12 +32,9 @@ bool IsFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// The bundled sample: in the source tree this binary was built from, or installed beside it.
+// The bundled sample: installed beside this binary, or in the source tree it was built from.
 std::string FindDemoSample(std::string& looked) {
   std::vector<std::string> places;
-#ifdef AACSTREAM_SOURCE_SAMPLES
-  places.push_back(AACSTREAM_SOURCE_SAMPLES);
-#endif
   char exe[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n > 0) {
@@ -45,6 +42,9 @@ std::string FindDemoSample(std::string& looked) {
     dir.erase(dir.find_last_of('/'));
     places.push_back(dir + "/../share/aacstream/samples");
   }
+#ifdef AACSTREAM_SOURCE_SAMPLES
+  places.push_back(AACSTREAM_SOURCE_SAMPLES);
+#endif
 #ifdef AACSTREAM_INSTALL_SAMPLES
   places.push_back(AACSTREAM_INSTALL_SAMPLES);
 #endif
