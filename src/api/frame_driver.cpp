@@ -8,12 +8,10 @@
 #include "dsp/primitives.h"
 #include "enc/frame_pipeline.h"
 #include "enc/syntax.h"
+#include "quant/bit_budget.h"
 
 namespace aacs::api {
 namespace {
-
-constexpr int kReservoirCap = 10000000;
-constexpr int kVbrReservoir = 24000;
 
 // Moves every channel's window on by one frame: the newest frame becomes the previous one and
 // the new frame is taken from the interleaved work array (or zeros during the flush).
@@ -43,13 +41,7 @@ void PrependAdifHeader(StreamContext& ctx) {
 // appended to the output buffer, the reservoir settled with the bits actually used.
 int CodeOneFrame(StreamContext& ctx) {
   enc::BitWriterReset(ctx.frameWriter);
-  if (ctx.reservoirBits < 0) ctx.reservoirBits = 0;
-  if (ctx.vbrMode) {
-    ctx.reservoirBits = kVbrReservoir;
-    ctx.reservoirSize = kVbrReservoir;
-  }
-  if (ctx.reservoirBits > kReservoirCap) ctx.reservoirBits = kReservoirCap;
-  ctx.reservoirBits += ctx.meanFrameBits;
+  quant::ReservoirBeforeFrame(ctx);
   if (enc::RunFramePipeline(ctx, &ctx.frameWriter) != 0) return 1;
   const int bits = enc::BitWriterBitsUsed(&ctx.frameWriter);
   ctx.totalBits += bits;
@@ -57,7 +49,7 @@ int CodeOneFrame(StreamContext& ctx) {
   const int bytes = (bits + 7) / 8;
   std::memcpy(ctx.outputBuffer + ctx.outputBytes, ctx.frameWriter.data, static_cast<size_t>(bytes));
   ctx.outputBytes += bytes;
-  ctx.reservoirBits -= bits;
+  quant::ReservoirAfterFrame(ctx, bits);
   ctx.frameCount += 1;
   return 0;
 }
@@ -71,8 +63,12 @@ int ConvertCall(StreamContext& ctx, int n) {
     return frameSamples;
   }
   dsp::VecCopy(ctx.leftoverSamples, ctx.workSamples, ctx.leftoverCount);
+  // Only the valid samples of a short last call go through the converter: the padding would
+  // become frames of silence after the end.  The converter's tail is pushed out at the flush.
+  const int valid = n - n % ctx.numChannels;
   const float* converted = nullptr;
-  const int produced = ResamplerProcess(ctx.resampler, ctx.pcmBuffer, ctx.samplesPerCall, &converted);
+  int produced = valid > 0 ? ResamplerProcess(ctx.resampler, ctx.pcmBuffer, valid, &converted) : 0;
+  if (produced < 0) produced = 0;
   dsp::VecCopy(converted, ctx.workSamples + ctx.leftoverCount, produced);
   return ctx.leftoverCount + produced;
 }

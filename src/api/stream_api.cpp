@@ -26,6 +26,7 @@
 #include "enc/tns.h"
 #include "psych/block_switch.h"
 #include "psych/psy_model.h"
+#include "quant/bit_budget.h"
 #include "quant/rate_loop.h"
 
 namespace aacs::api {
@@ -158,14 +159,10 @@ int OpenInputReader(StreamContext& ctx, const char* inputFileName) {
 
 void DeriveBitBudget(StreamContext& ctx) {
   ctx.samplesPerCall = ctx.numChannels * kFrameLength;
-  ctx.meanFrameBits = static_cast<int>(static_cast<int64_t>(ctx.bitRate) * kFrameLength / ctx.sampleRate);
+  quant::InitBitBudget(ctx);
   ctx.maxFrameBytes = (5 * ctx.meanFrameBits + 7) / 8;
   ctx.framesPerSecond = static_cast<float>(ctx.sampleRate) * (1.0f / 1024.0f);
   ctx.frameCount = -2;
-  ctx.reservoirSize = (6 * ctx.numChannels - ctx.bitRate / ctx.sampleRate) * 1024;
-  ctx.reservoirLowMark = ctx.reservoirSize / 2;
-  ctx.reservoirHighMark = (ctx.reservoirSize / 4) * 3;
-  ctx.reservoirBits = ctx.vbrMode ? 24000 : ctx.reservoirSize;
 }
 
 // Output buffer, staging buffer and the per-stream frame writer, sized for the worst case.

@@ -54,6 +54,7 @@ void PrepareChannels(StreamContext& ctx) {
   if (ctx.vbrMode) DerivePeakGains(ctx);
 }
 
+// Analysis of every channel's newest frame into the fresh result copy.
 void RunModel(StreamContext& ctx) {
   const float* inputs[kMaxChannels];
   for (int c = 0; c < ctx.numChannels; ++c) inputs[c] = NewFrame(ctx, c);
@@ -64,11 +65,10 @@ void RunModel(StreamContext& ctx) {
     if (ctx.forceBlockType[c] == 1) ctx.blockType[c] = kLongBlock;
     if (ctx.forceBlockType[c] == 2) ctx.blockType[c] = kShortBlock;
   }
-  if (ctx.pipelineFrameCount < 3) {
-    // The first coded frame has no older analysis: it is coded with the one just made.
-    std::memcpy(ctx.psyLong[ctx.psyResultToggle], ctx.psyLong[fresh], sizeof(ctx.psyLong[0]));
-    std::memcpy(ctx.psyShort[ctx.psyResultToggle], ctx.psyShort[fresh], sizeof(ctx.psyShort[0]));
-  }
+}
+
+// The frame being coded uses the copy written when it was the newest frame.
+void TakeBudgetEntropies(StreamContext& ctx) {
   for (int c = 0; c < ctx.numChannels; ++c) {
     ctx.budgetPeLong[c] = ctx.psyLong[ctx.psyResultToggle][c].pe;
     ctx.budgetPeShort[c] = ctx.psyShort[ctx.psyResultToggle][c].window[0].pe;
@@ -210,9 +210,12 @@ int CodeChannels(StreamContext& ctx) {
   return 0;
 }
 
-// Priming call: no analysis and no bits; the first transform of every channel starts from zeros.
+// Priming call: the first frame is analysed (so the first coded frame has its own analysis and
+// the model starts warm) but nothing is coded; the first transform of every channel starts from
+// zeros.
 void Prime(StreamContext& ctx) {
   ctx.pipelineFrameCount = 1;
+  RunModel(ctx);
   for (int c = 0; c < ctx.numChannels; ++c) dsp::VecCopy(NewFrame(ctx, c), ctx.olderFrame[c], kFrameLength);
 }
 
@@ -228,6 +231,7 @@ int RunFramePipeline(StreamContext& ctx, BitWriter* writer) {
   }
   ctx.pipelineFrameCount += 1;
   RunModel(ctx);
+  TakeBudgetEntropies(ctx);
   psych::UpdateWindowSequence(ctx);
   for (int c = 0; c < ctx.numChannels; ++c) SetBlockLayout(ctx, c);
   ctx.reservedBits = ctx.numChannels;

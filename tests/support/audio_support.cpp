@@ -169,6 +169,7 @@ Encoded EncodeAudio(const Audio& in, const EncodeOptions& o) {
                                        nullptr, 2024, keys.data(), values.data(), static_cast<int>(keys.size()));
   if (!s) return e;
   e.opened = true;
+  if (o.configure) o.configure(s);
   std::vector<uint8_t> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
   std::vector<short> pcm(in.samples.size());
   for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>(std::clamp(std::lround(in.samples[i]), -32768L, 32767L));

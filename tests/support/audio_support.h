@@ -3,9 +3,12 @@
 // would notice (delay, level, SNR, dominant frequency, bandwidth).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+struct StreamContext;
 
 namespace aacs::testing {
 
@@ -43,6 +46,7 @@ struct EncodeOptions {
   int lfe = 0;
   int psyOption = 0;
   std::vector<std::pair<int, int>> extra;  // further option keys
+  std::function<void(StreamContext*)> configure;  // test hook run right after open
 };
 
 struct Encoded {
