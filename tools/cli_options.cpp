@@ -379,7 +379,8 @@ M4A tags:
 Other:
   -j, --jobs N           encode N files at the same time (default 1)
       --quiet            print nothing but errors
-      --demo             encode the bundled sample (orchestral_desert.wav)
+      --demo             encode the bundled sample orchestral_desert.wav (to
+                         orchestral_desert.m4a here, or to -o; replaces it)
   -V, --version          print the version
   -h, --help             print this help
   --                     end of options (for input names starting with '-')
