@@ -166,6 +166,30 @@ int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) 
   return 0;
 }
 
+int QuantiseAndMark(ChannelCodingRecord& rec) {
+  const double step = StepFactor(rec.globalGain);
+  // Bits that differ between the new and the old value of every line (0: unchanged).
+  alignas(32) int32_t diff[kFrameLength];
+  int overflow = 0;
+  int lines = 0;
+  for (int blk = 0; blk < rec.blocks32 && !overflow; ++blk, lines += 32) {
+    int32_t* q = rec.q + blk * 32;
+    int32_t v[32];
+    const int32_t peak = QuantiseBlock(step, rec.y + blk * 32, v);
+    for (int k = 0; k < 32; ++k) diff[lines + k] = v[k] ^ q[k];
+    std::memcpy(q, v, sizeof v);
+    overflow = peak > kMaxQuantisedMagnitude;
+  }
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const int start = rec.bandOffset[b], end = std::min(rec.bandOffset[b + 1], lines);
+    int32_t any = 0;
+    for (int i = start; i < end; ++i) any |= diff[i];
+    if (any) rec.recompute[b] = 1;
+  }
+  rec.cacheGain = rec.globalGain;
+  return overflow;
+}
+
 void InvalidateDistortionCache(ChannelCodingRecord& rec) {
   for (int b = 0; b < kMaxCodedBands; ++b) rec.cachedDiff[b] = kNoCachedDiff;
 }

@@ -50,6 +50,10 @@ float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, i
 void Quantise(const ChannelCodingRecord& rec, const float* y, int32_t* q);
 // The same; returns 1 as soon as a magnitude exceeds kMaxQuantisedMagnitude, else 0.
 int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q);
+// QuantiseChecked of rec.y into rec.q that also sets rec.recompute for every band whose values
+// changed.  Bands not marked keep values their cached codebook choice was made for, so the
+// band cache carries over to the new gain (rec.cacheGain follows rec.globalGain).
+int QuantiseAndMark(ChannelCodingRecord& rec);
 
 struct DistortionSums {
   int count;         // n: bands whose weighted distortion exceeds 1.0

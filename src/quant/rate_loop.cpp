@@ -284,7 +284,7 @@ int ChannelCost(ChannelCodingRecord& rec) {
 }
 
 int QuantiseAndCost(ChannelCodingRecord& rec, int failCost) {
-  if (QuantiseChecked(rec, rec.y, rec.q)) return failCost;
+  if (QuantiseAndMark(rec)) return failCost;
   return ChannelCost(rec);
 }
 
@@ -393,8 +393,7 @@ void RestoreBest(LoopState& s) {
   std::memcpy(rec.scalefactor, s.best.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
   if (rec.codedLines32 > 0) dsp::VecCopy(s.best.y, rec.y, rec.codedLines32);
   InvalidateDistortionCache(rec);
-  MarkAllBands(rec);
-  QuantiseChecked(rec, rec.y, rec.q);
+  QuantiseAndMark(rec);
   s.sums = MeasureDistortion(rec);
 }
 
