@@ -16,15 +16,17 @@ int NumGroups(const quant::ChannelCodingRecord& rec) {
   return rec.windowSequence == kEightShort ? rec.numWindowGroups : 1;
 }
 
-// sect_len is 3 bits (escape 7) in eight-short frames, 5 bits (escape 31) otherwise.
-int SectionData(const quant::ChannelCodingRecord& rec, const int* books, BitWriter* w, int write) {
+// sect_len is 3 bits (escape 7) in eight-short frames, 5 bits (escape 31) otherwise.  The
+// counting instance (kWrite false) runs inside the rate loops and section merging.
+template <bool kWrite>
+int SectionData(const quant::ChannelCodingRecord& rec, const int* books, BitWriter* w) {
   const bool shortFrame = rec.windowSequence == kEightShort;
   const int lenBits = shortFrame ? 3 : 5;
   const int esc = (1 << lenBits) - 1;
   const int groups = NumGroups(rec);
   int bits = 0;
   auto emit = [&](int value, int n) {
-    if (write) BitWriterPutBits(w, static_cast<uint32_t>(value), n);
+    if constexpr (kWrite) BitWriterPutBits(w, static_cast<uint32_t>(value), n);
     bits += n;
   };
   for (int g = 0; g < groups && rec.maxSfb > 0; ++g) {
@@ -56,8 +58,8 @@ int SectionData(const quant::ChannelCodingRecord& rec, const int* books, BitWrit
 
 // Every reference advances by the difference actually coded, so a clamped difference keeps
 // the decoder in step with the encoder.
-int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int internal, BitWriter* w,
-                    int write) {
+template <bool kWrite>
+int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int internal, BitWriter* w) {
   const auto& t = detail::Lengths();
   const int total = NumGroups(rec) * rec.maxSfb;
   // Internally s_b counts amplification steps, so the bitstream value falls as s_b rises.
@@ -71,7 +73,7 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
     const int d = std::clamp(value - ref, -60, 60);
     ref += d;
     bits += t.scalefactor[d + 60];
-    if (write) BitWriterPutBits(w, kScalefactorBook[d + 60].codeword, t.scalefactor[d + 60]);
+    if constexpr (kWrite) BitWriterPutBits(w, kScalefactorBook[d + 60].codeword, t.scalefactor[d + 60]);
   };
   for (int b = 0; b < total; ++b) {
     const int book = books[b];
@@ -83,7 +85,7 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
         const int field = std::clamp(rec.noiseEnergy[b] - noiseRef + 256, 0, 511);
         noiseRef += field - 256;
         bits += 9;
-        if (write) BitWriterPutBits(w, static_cast<uint32_t>(field), 9);
+        if constexpr (kWrite) BitWriterPutBits(w, static_cast<uint32_t>(field), 9);
       } else {
         huffman(noiseRef, rec.noiseEnergy[b]);
       }
@@ -96,22 +98,22 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
 
 }  // namespace
 
-int CountSectionBits(const quant::ChannelCodingRecord& rec) { return SectionData(rec, rec.codebook, nullptr, 0); }
+int CountSectionBits(const quant::ChannelCodingRecord& rec) { return SectionData<false>(rec, rec.codebook, nullptr); }
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks) {
-  return SectionData(rec, codebooks, nullptr, 0);
+  return SectionData<false>(rec, codebooks, nullptr);
 }
 int WriteSectionData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
-  return SectionData(rec, rec.codebook, w, write);
+  return write ? SectionData<true>(rec, rec.codebook, w) : SectionData<false>(rec, rec.codebook, nullptr);
 }
 
 int CountScaleFactorBits(const quant::ChannelCodingRecord& rec, int internal) {
-  return ScaleFactorData(rec, rec.codebook, internal, nullptr, 0);
+  return ScaleFactorData<false>(rec, rec.codebook, internal, nullptr);
 }
 int CountScaleFactorBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal) {
-  return ScaleFactorData(rec, codebooks, internal, nullptr, 0);
+  return ScaleFactorData<false>(rec, codebooks, internal, nullptr);
 }
 int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
-  return ScaleFactorData(rec, rec.codebook, 0, w, write);
+  return write ? ScaleFactorData<true>(rec, rec.codebook, 0, w) : ScaleFactorData<false>(rec, rec.codebook, 0, nullptr);
 }
 
 }  // namespace aacs::enc
