@@ -16,6 +16,10 @@ namespace aacs::dsp {
 enum CpuClass : int { kCpuGeneric = 0, kCpuMmx = 1, kCpuSse = 2, kCpuSse2 = 3 };
 
 constexpr int kNumPrimitiveSlots = 31;
+// Kernel slots after the 31 primitives: the inner loops of quantisation and distortion, bound
+// by the same walk.  kNumTableSlots counts both.
+constexpr int kNumKernelSlots = 2;
+constexpr int kNumTableSlots = kNumPrimitiveSlots + kNumKernelSlots;
 
 // Primitive statuses.  No caller in the encoder examines them; tests do.
 constexpr int kStsOk = 0;
@@ -77,6 +81,8 @@ enum PrimitiveSlot : int {
   kSlotVecDotProduct = 28,
   kSlotVecMaxIndex = 29,
   kSlotVecSubInPlace = 30,
+  kSlotQuantiseMark = 31,
+  kSlotBandError = 32,
 };
 
 // Function types of the slots.
@@ -100,19 +106,21 @@ using VecDotProductFn = int (*)(const float* src1, const float* src2, int len, f
 using VecMaxIndexFn = int (*)(const float* src, int len, float* maxValue, int* index);
 using FirFilterFn = int (*)(const float* src, float* dst, int count, FirState* state);
 using FirStateCreateFn = int (*)(FirState** state, const float* taps, int tapCount, const float* delayLine);
+using QuantiseMarkFn = int (*)(const float* y, int32_t* q, int blocks, double step, uint32_t* changed);
+using BandErrorFn = float (*)(const float* power43, float scale, const int32_t* q, const float* a, int n);
 
 using PrimitiveFn = void (*)();
 
 // The bound table.  Read through the inline wrappers below.
-extern std::atomic<PrimitiveFn> gPrimitiveSlots[kNumPrimitiveSlots];
+extern std::atomic<PrimitiveFn> gPrimitiveSlots[kNumTableSlots];
 
 // One row of the variant table: the slot and its four implementations (generic, MMX, SSE, SSE2).
 struct PrimitiveVariants {
   int slot;
   PrimitiveFn impl[4];
 };
-// The 31 rows in slot order.  Every row has all four entries; MMX repeats the generic code and
-// the SSE2 column holds AVX2+FMA kernels where the processor has them.
+// The kNumTableSlots rows in slot order.  Every row has all four entries; MMX repeats the
+// generic code and the SSE2 column holds AVX2+FMA kernels where the processor has them.
 const PrimitiveVariants* VariantTable();
 
 // Installs one column; result 1 on success, 0 on failure (class outside 0..3 or no candidate
@@ -202,5 +210,23 @@ inline int VecMaxIndex(const float* src, int len, float* maxValue, int* index) {
 }
 // srcDst[i] = srcDst[i] - src[i].
 inline int VecSubInPlace(const float* src, float* srcDst, int len) { return Slot<VecSrcDstFn>(kSlotVecSubInPlace)(src, srcDst, len); }
+
+// ---- Kernels. -------------------------------------------------------------------------------
+// Quantises blocks of 32 magnitudes, block after block: q[i] = the bits of
+// float(step * y[i] + (2^23 - 0.0946)) minus those of 2^23 (the nearest integer to
+// step * y[i] - 0.0946 for y >= 0), with the product and the sum in double precision.  Bit k
+// of changed[b] tells whether line 32 b + k differs from what q held before.  Stops after the
+// first block holding a value above 8191 and returns 1 (its later blocks and their masks are
+// untouched); returns 0 when every block was quantised.  Every column gives the same bits.
+inline int QuantiseMark(const float* y, int32_t* q, int blocks, double step, uint32_t* changed) {
+  return Slot<QuantiseMarkFn>(kSlotQuantiseMark)(y, q, blocks, step, changed);
+}
+// Squared reconstruction error of n lines: the sum of (scale * power43[min(|q[i]|, 16383)] - a[i])^2
+// in four partial sums over the lines i = 0, 1, 2, 3 mod 4 (in order), the lines past the last
+// multiple of four added to the first, then (s0 + s1) + (s2 + s3).  Every column gives the same
+// float.
+inline float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n) {
+  return Slot<BandErrorFn>(kSlotBandError)(power43, scale, q, a, n);
+}
 
 }  // namespace aacs::dsp

@@ -49,25 +49,6 @@ inline int32_t QuantiseBlock(double step, const float* y, int32_t* q) {
   return peak;
 }
 
-// Raw squared reconstruction error of one band, four lines at a time.
-float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n) {
-  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
-  int i = 0;
-  auto term = [&](int k) {
-    const int m = std::min(q[k] < 0 ? -q[k] : q[k], kPowerTableSize - 1);
-    const float e = scale * power43[m] - a[k];
-    return e * e;
-  };
-  for (; i + 4 <= n; i += 4) {
-    s0 += term(i);
-    s1 += term(i + 1);
-    s2 += term(i + 2);
-    s3 += term(i + 3);
-  }
-  for (; i < n; ++i) s0 += term(i);
-  return (s0 + s1) + (s2 + s3);
-}
-
 // Coding-order walk shared by the regrouping and its inverse: calls f(codingLine, windowLine,
 // count) for every contiguous run of lines.
 template <typename F>
@@ -160,31 +141,31 @@ void Quantise(const ChannelCodingRecord& rec, const float* y, int32_t* q) {
 }
 
 int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) {
-  const double step = StepFactor(rec.globalGain);
-  for (int blk = 0; blk < rec.blocks32; ++blk)
-    if (QuantiseBlock(step, y + blk * 32, q + blk * 32) > kMaxQuantisedMagnitude) return 1;
-  return 0;
+  uint32_t changed[kFrameLength / 32];
+  return dsp::QuantiseMark(y, q, rec.blocks32, StepFactor(rec.globalGain), changed);
 }
 
+namespace {
+
+// Whether any bit of lines [start, end) is set in a mask of 32 lines per word.
+uint32_t AnyLineMarked(const uint32_t* mask, int start, int end) {
+  const int first = start >> 5, last = (end - 1) >> 5;
+  const uint32_t head = ~0u << (start & 31);
+  const uint32_t tail = ~0u >> (31 - ((end - 1) & 31));
+  if (first == last) return mask[first] & head & tail;
+  uint32_t any = (mask[first] & head) | (mask[last] & tail);
+  for (int w = first + 1; w < last; ++w) any |= mask[w];
+  return any;
+}
+
+}  // namespace
+
 int QuantiseAndMark(ChannelCodingRecord& rec) {
-  const double step = StepFactor(rec.globalGain);
-  // Bits that differ between the new and the old value of every line (0: unchanged).
-  alignas(32) int32_t diff[kFrameLength];
-  int overflow = 0;
-  int lines = 0;
-  for (int blk = 0; blk < rec.blocks32 && !overflow; ++blk, lines += 32) {
-    int32_t* q = rec.q + blk * 32;
-    int32_t v[32];
-    const int32_t peak = QuantiseBlock(step, rec.y + blk * 32, v);
-    for (int k = 0; k < 32; ++k) diff[lines + k] = v[k] ^ q[k];
-    std::memcpy(q, v, sizeof v);
-    overflow = peak > kMaxQuantisedMagnitude;
-  }
+  uint32_t changed[kFrameLength / 32] = {};
+  const int overflow = dsp::QuantiseMark(rec.y, rec.q, rec.blocks32, StepFactor(rec.globalGain), changed);
   for (int b = 0; b < rec.totalBands; ++b) {
-    const int start = rec.bandOffset[b], end = std::min(rec.bandOffset[b + 1], lines);
-    int32_t any = 0;
-    for (int i = start; i < end; ++i) any |= diff[i];
-    if (any) rec.recompute[b] = 1;
+    const int start = rec.bandOffset[b], end = rec.bandOffset[b + 1];
+    if (end > start && AnyLineMarked(changed, start, end)) rec.recompute[b] = 1;
   }
   rec.cacheGain = rec.globalGain;
   return overflow;
@@ -206,7 +187,7 @@ DistortionSums MeasureDistortion(ChannelCodingRecord& rec) {
     } else {
       const int start = rec.bandOffset[b];
       const int width = rec.bandOffset[b + 1] - start;
-      d = BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
+      d = dsp::BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
       if (d < 1.0f) d = 0.0f;  // errors below one unit are inaudible at any weight
       d *= rec.weight[b];
       rec.cachedDiff[b] = diff;

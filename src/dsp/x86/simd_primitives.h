@@ -26,7 +26,9 @@
   int VecSubInPlace(const float* src, float* srcDst, int len);                     \
   int FftComplexForward(const float* src, float* dst, const FftSpec* spec, float* work); \
   int FftComplexInverse(const float* src, float* dst, const FftSpec* spec, float* work); \
-  int FftRealForward(const float* src, float* dst, const FftSpec* spec, float* work);
+  int FftRealForward(const float* src, float* dst, const FftSpec* spec, float* work);       \
+  int QuantiseMark(const float* y, int32_t* q, int blocks, double step, uint32_t* changed); \
+  float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n);
 
 namespace aacs::dsp::sse2 {
 AACS_DSP_SIMD_PRIMITIVES
