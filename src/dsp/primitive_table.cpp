@@ -62,7 +62,7 @@ const PrimitiveFn kGenericColumn[kNumTableSlots] = {AACS_GENERIC_COLUMN};
         Erase(&ns::VecAbs), Erase(&ns::VecCopy), Erase(&ns::FftComplexForward),         \
         Erase(&ns::FftComplexInverse), nullptr, nullptr, nullptr, Erase(&ns::VecSet),   \
         Erase(&ns::VecMul), Erase(&ns::VecSub), Erase(&ns::VecAdd),                     \
-        Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), nullptr, nullptr,           \
+        Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), Erase(&ns::FirFilter), nullptr, \
         Erase(&ns::VecAbsInPlace), Erase(&ns::VecDotProduct), nullptr,                  \
         Erase(&ns::VecSubInPlace), Erase(&ns::QuantiseMark), Erase(&ns::BandError)      \
   }

@@ -110,13 +110,14 @@ TEST_F(Binding, NoCompleteColumnFailsButKeepsWhatTheWalkStored) {
 #if AACS_HAVE_X86
 TEST(VariantTable, SimdColumnsHoldTheirOwnKernels) {
   const PrimitiveVariants* rows = VariantTable();
-  for (int slot : {kSlotFftComplexForward, kSlotFftRealForward, kSlotVecDotProduct, kSlotVecMagnitude}) {
+  for (int slot : {kSlotFftComplexForward, kSlotFftRealForward, kSlotVecDotProduct, kSlotVecMagnitude,
+                   kSlotFirFilter, kSlotQuantiseMark, kSlotBandError}) {
     EXPECT_EQ(rows[slot].impl[kCpuMmx], rows[slot].impl[kCpuGeneric]);
     EXPECT_NE(rows[slot].impl[kCpuSse], rows[slot].impl[kCpuGeneric]);
     EXPECT_EQ(rows[slot].impl[kCpuSse2] != rows[slot].impl[kCpuSse], HasAvx2AndFma()) << slot;
   }
-  // Table management and the FIR filter have one implementation.
-  for (int slot : {kSlotAlignedAlloc, kSlotFftComplexSpecCreate, kSlotFirFilter}) {
+  // Table management has one implementation.
+  for (int slot : {kSlotAlignedAlloc, kSlotFftComplexSpecCreate, kSlotFirStateCreate}) {
     EXPECT_EQ(rows[slot].impl[kCpuSse2], rows[slot].impl[kCpuGeneric]);
   }
 }
