@@ -114,18 +114,19 @@ float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, i
   const int lines = (coded + 31) & ~31;
   rec.codedLines32 = lines;
   rec.blocks32 = std::max(kMinQuantBlocks, lines / 32);
-  if (lines > 0) dsp::VecAbs(x, rec.magnitude, lines);
   float peak = 0.0f;
-  for (int i = 0; i < lines; ++i) {
-    const float a = rec.magnitude[i];
-    if (a >= floor) {  // also false for NaN, which is thereby cleared
-      rec.y[i] = std::sqrt(std::sqrt(a) * a);
-      peak = std::max(peak, rec.y[i]);
-    } else {
-      rec.magnitude[i] = 0.0f;
-      rec.y[i] = 0.0f;
+  if (lines > 0) {
+    dsp::VecAbs(x, rec.magnitude, lines);
+    // Branch-free, so that the square roots run a register at a time.
+    for (int i = 0; i < lines; ++i) {
+      const float a = rec.magnitude[i];
+      const bool keep = a >= floor;  // also false for NaN, which is thereby cleared
+      const float y = std::sqrt(std::sqrt(a) * a);
+      rec.y[i] = keep ? y : 0.0f;
+      rec.magnitude[i] = keep ? a : 0.0f;
+      signTable[i] = x[i] > 0.0f ? 1 : -1;
     }
-    signTable[i] = x[i] > 0.0f ? 1 : -1;
+    dsp::VecMaxAbs(rec.y, lines, &peak);  // every y is a finite value >= 0
   }
   for (int i = lines; i < kFrameLength; ++i) {
     rec.magnitude[i] = 0.0f;
