@@ -117,15 +117,18 @@ float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, i
   float peak = 0.0f;
   if (lines > 0) {
     dsp::VecAbs(x, rec.magnitude, lines);
-    // Branch-free, so that the square roots run a register at a time.
+    // Branch-free over arrays that do not overlap, so that the square roots run a register at
+    // a time.
+    float* __restrict magnitude = rec.magnitude;
+    float* __restrict y = rec.y;
     for (int i = 0; i < lines; ++i) {
-      const float a = rec.magnitude[i];
+      const float a = magnitude[i];
       const bool keep = a >= floor;  // also false for NaN, which is thereby cleared
-      const float y = std::sqrt(std::sqrt(a) * a);
-      rec.y[i] = keep ? y : 0.0f;
-      rec.magnitude[i] = keep ? a : 0.0f;
-      signTable[i] = x[i] > 0.0f ? 1 : -1;
+      const float root = std::sqrt(std::sqrt(a) * a);
+      y[i] = keep ? root : 0.0f;
+      magnitude[i] = keep ? a : 0.0f;
     }
+    for (int i = 0; i < lines; ++i) signTable[i] = x[i] > 0.0f ? 1 : -1;
     dsp::VecMaxAbs(rec.y, lines, &peak);  // every y is a finite value >= 0
   }
   for (int i = lines; i < kFrameLength; ++i) {
