@@ -4,6 +4,7 @@
 // what the frame later carries.  Sections are coded per window group; the three scalefactor
 // references (scalefactor, noise energy, intensity position) run across all groups.
 #include <algorithm>
+#include <array>
 
 #include "enc/huffman.h"
 #include "enc/huffman_internal.h"
@@ -96,21 +97,117 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
   return bits;
 }
 
+// Bits of one section of r bands: the codebook, then sect_len fields of lenBits each, one per
+// complete escape value plus the final length (a final length equal to the escape value is
+// followed by a zero): 4 + lenBits * (r / esc + 1).
+template <int kLenBits>
+constexpr std::array<int, kMaxLongBands + 1> SectionCosts() {
+  std::array<int, kMaxLongBands + 1> cost{};
+  for (int r = 1; r <= kMaxLongBands; ++r) cost[r] = 4 + kLenBits * (r / ((1 << kLenBits) - 1) + 1);
+  return cost;
+}
+constexpr std::array<int, kMaxLongBands + 1> kLongSectionCost = SectionCosts<5>();
+constexpr std::array<int, kMaxLongBands + 1> kShortSectionCost = SectionCosts<3>();
+
+// The counting twin of SectionData: the same bits from the run lengths alone.
+int CountSections(const quant::ChannelCodingRecord& rec, const int* books) {
+  const int maxSfb = rec.maxSfb;
+  if (maxSfb <= 0) return 0;
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  int bits = 0;
+  for (int g = 0, groups = NumGroups(rec); g < groups; ++g) {
+    const int* cb = books + g * maxSfb;
+    int runStart = 0;
+    for (int k = 1; k < maxSfb; ++k) {  // without branches: book changes are unpredictable
+      const bool change = cb[k] != cb[k - 1];
+      bits += change ? cost[k - runStart] : 0;
+      runStart = change ? k : runStart;
+    }
+    bits += cost[maxSfb - runStart];
+  }
+  return bits;
+}
+
+// The noise energies and intensity positions of the counting twin (bands 13 to 15: rare).
+int CountSpecialScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
+  const int total = NumGroups(rec) * rec.maxSfb;
+  int noiseRef = internal ? rec.globalGain - rec.scalefactor[0] + 100 : rec.globalGain;
+  int intensityRef = 0;
+  bool firstNoise = true;
+  int bits = 0;
+  for (int b = 0; b < total; ++b) {
+    const int book = books[b];
+    if (book == kNoiseCodebook) {
+      if (firstNoise) {
+        firstNoise = false;
+        noiseRef += std::clamp(rec.noiseEnergy[b] - noiseRef + 256, 0, 511) - 256;
+        bits += 9;
+      } else {
+        const int d = std::clamp(rec.noiseEnergy[b] - noiseRef, -60, 60);
+        noiseRef += d;
+        bits += length[d];
+      }
+    } else if (book == kIntensityOutOfPhase || book == kIntensityInPhase) {
+      const int d = std::clamp(rec.scalefactor[b] - intensityRef, -60, 60);
+      intensityRef += d;
+      bits += length[d];
+    }
+  }
+  return bits;
+}
+
+// The counting twin of ScaleFactorData.  The spectral bands' chain is first priced as if no
+// difference needed clamping (each reference is then just the previous coded value, so the
+// bands do not wait on each other); when the values span more than the 120 codes the chain is
+// walked again with the clamps.
+int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
+  const int total = NumGroups(rec) * rec.maxSfb;
+  const int sign = internal ? -1 : 1;
+  const int start = internal ? -rec.scalefactor[0] : rec.globalGain;
+  int last = start, lo = start, hi = start;
+  int bits = 0;
+  bool special = false;
+  for (int b = 0; b < total; ++b) {
+    const int book = books[b];
+    const bool coded = static_cast<unsigned>(book - 1) < static_cast<unsigned>(kEscCodebook);
+    const int v = sign * rec.scalefactor[b];
+    const int d = std::clamp(v - last, -60, 60);  // unclamped whenever the span check passes
+    bits += coded ? length[d] : 0;
+    last = coded ? v : last;
+    lo = std::min(lo, last);
+    hi = std::max(hi, last);
+    special |= book >= kNoiseCodebook;
+  }
+  if (hi - lo > 60) {
+    bits = 0;
+    int ref = start;
+    for (int b = 0; b < total; ++b) {
+      if (static_cast<unsigned>(books[b] - 1) >= static_cast<unsigned>(kEscCodebook)) continue;
+      const int d = std::clamp(sign * rec.scalefactor[b] - ref, -60, 60);
+      ref += d;
+      bits += length[d];
+    }
+  }
+  return special ? bits + CountSpecialScaleFactors(rec, books, internal) : bits;
+}
+
 }  // namespace
 
-int CountSectionBits(const quant::ChannelCodingRecord& rec) { return SectionData<false>(rec, rec.codebook, nullptr); }
+int CountSectionBits(const quant::ChannelCodingRecord& rec) { return CountSections(rec, rec.codebook); }
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks) {
-  return SectionData<false>(rec, codebooks, nullptr);
+  return CountSections(rec, codebooks);
 }
 int WriteSectionData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
   return write ? SectionData<true>(rec, rec.codebook, w) : SectionData<false>(rec, rec.codebook, nullptr);
 }
 
 int CountScaleFactorBits(const quant::ChannelCodingRecord& rec, int internal) {
-  return ScaleFactorData<false>(rec, rec.codebook, internal, nullptr);
+  return CountScaleFactors(rec, rec.codebook, internal);
 }
 int CountScaleFactorBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal) {
-  return ScaleFactorData<false>(rec, codebooks, internal, nullptr);
+  return CountScaleFactors(rec, codebooks, internal);
 }
 int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
   return write ? ScaleFactorData<true>(rec, rec.codebook, 0, w) : ScaleFactorData<false>(rec, rec.codebook, 0, nullptr);
