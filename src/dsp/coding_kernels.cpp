@@ -4,7 +4,6 @@
 // for the compiler to vectorise (no branches inside the line loops).  The SIMD columns compute
 // exactly the same bits.
 #include <bit>
-#include <cstring>
 
 #include "dsp/generic_primitives.h"
 
@@ -18,29 +17,23 @@ constexpr uint32_t kTwoPow23Bits = 0x4B000000u;
 constexpr int32_t kLargestMagnitude = 8191;
 constexpr int kLargestPowerIndex = 16383;
 
-// Eight 0/1 bytes to eight bits, byte i to bit i.
-uint32_t GatherBits(const uint8_t* flags) {
-  uint64_t x;
-  std::memcpy(&x, flags, 8);
-  return static_cast<uint32_t>((x * 0x0102040810204080ull) >> 56);
+inline int32_t Quantise(double step, float y) {
+  const float sum = static_cast<float>(step * y + kRoundingBias);
+  return static_cast<int32_t>(std::bit_cast<uint32_t>(sum) - kTwoPow23Bits);
 }
 
 }  // namespace
 
-int QuantiseMark(const float* y, int32_t* q, int blocks, double step, uint32_t* changed) {
-  for (int blk = 0; blk < blocks; ++blk, y += 32, q += 32) {
-    int32_t v[32];
-    uint8_t differs[32];
-    int32_t peak = 0;
-    for (int k = 0; k < 32; ++k) {
-      const float sum = static_cast<float>(step * y[k] + kRoundingBias);
-      v[k] = static_cast<int32_t>(std::bit_cast<uint32_t>(sum) - kTwoPow23Bits);
-      differs[k] = v[k] != q[k];
-      peak = peak > v[k] ? peak : v[k];
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
+  for (int b = 0; b < bands; ++b) {
+    int32_t differs = 0, peak = 0;
+    for (int i = bandOffset[b]; i < bandOffset[b + 1]; ++i) {
+      const int32_t v = Quantise(step, y[i]);
+      differs |= v ^ q[i];
+      peak = peak > v ? peak : v;
+      q[i] = v;
     }
-    std::memcpy(q, v, sizeof v);
-    changed[blk] = GatherBits(differs) | GatherBits(differs + 8) << 8 | GatherBits(differs + 16) << 16 |
-                   GatherBits(differs + 24) << 24;
+    if (differs != 0) changed[b] = 1;
     if (peak > kLargestMagnitude) return 1;
   }
   return 0;

@@ -48,7 +48,7 @@ std::atomic<int> gBoundClass{kCpuGeneric};
       Erase(&generic::FirFilter), Erase(&generic::FirStateCreate),                             \
       Erase(&generic::VecAbsInPlace), Erase(&generic::VecDotProduct),                          \
       Erase(&generic::VecMaxIndex), Erase(&generic::VecSubInPlace),                            \
-      Erase(&generic::QuantiseMark), Erase(&generic::BandError)
+      Erase(&generic::QuantiseBands), Erase(&generic::BandError)
 
 const PrimitiveFn kGenericColumn[kNumTableSlots] = {AACS_GENERIC_COLUMN};
 
@@ -64,7 +64,7 @@ const PrimitiveFn kGenericColumn[kNumTableSlots] = {AACS_GENERIC_COLUMN};
         Erase(&ns::VecMul), Erase(&ns::VecSub), Erase(&ns::VecAdd),                     \
         Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), Erase(&ns::FirFilter), nullptr, \
         Erase(&ns::VecAbsInPlace), Erase(&ns::VecDotProduct), nullptr,                  \
-        Erase(&ns::VecSubInPlace), Erase(&ns::QuantiseMark), Erase(&ns::BandError)      \
+        Erase(&ns::VecSubInPlace), Erase(&ns::QuantiseBands), Erase(&ns::BandError)      \
   }
 #endif
 

@@ -81,7 +81,7 @@ enum PrimitiveSlot : int {
   kSlotVecDotProduct = 28,
   kSlotVecMaxIndex = 29,
   kSlotVecSubInPlace = 30,
-  kSlotQuantiseMark = 31,
+  kSlotQuantiseBands = 31,
   kSlotBandError = 32,
 };
 
@@ -106,7 +106,8 @@ using VecDotProductFn = int (*)(const float* src1, const float* src2, int len, f
 using VecMaxIndexFn = int (*)(const float* src, int len, float* maxValue, int* index);
 using FirFilterFn = int (*)(const float* src, float* dst, int count, FirState* state);
 using FirStateCreateFn = int (*)(FirState** state, const float* taps, int tapCount, const float* delayLine);
-using QuantiseMarkFn = int (*)(const float* y, int32_t* q, int blocks, double step, uint32_t* changed);
+using QuantiseBandsFn = int (*)(const float* y, int32_t* q, const int* bandOffset, int bands, double step,
+                               uint8_t* changed);
 using BandErrorFn = float (*)(const float* power43, float scale, const int32_t* q, const float* a, int n);
 
 using PrimitiveFn = void (*)();
@@ -212,14 +213,15 @@ inline int VecMaxIndex(const float* src, int len, float* maxValue, int* index) {
 inline int VecSubInPlace(const float* src, float* srcDst, int len) { return Slot<VecSrcDstFn>(kSlotVecSubInPlace)(src, srcDst, len); }
 
 // ---- Kernels. -------------------------------------------------------------------------------
-// Quantises blocks of 32 magnitudes, block after block: q[i] = the bits of
-// float(step * y[i] + (2^23 - 0.0946)) minus those of 2^23 (the nearest integer to
-// step * y[i] - 0.0946 for y >= 0), with the product and the sum in double precision.  Bit k
-// of changed[b] tells whether line 32 b + k differs from what q held before.  Stops after the
-// first block holding a value above 8191 and returns 1 (its later blocks and their masks are
-// untouched); returns 0 when every block was quantised.  Every column gives the same bits.
-inline int QuantiseMark(const float* y, int32_t* q, int blocks, double step, uint32_t* changed) {
-  return Slot<QuantiseMarkFn>(kSlotQuantiseMark)(y, q, blocks, step, changed);
+// Quantises the lines of bands 0..bands-1 (band b holds lines bandOffset[b] up to
+// bandOffset[b + 1]), band after band: q[i] = the bits of float(step * y[i] + (2^23 - 0.0946))
+// minus those of 2^23 (the nearest integer to step * y[i] - 0.0946 for y >= 0), with the product
+// and the sum in double precision.  Sets changed[b] to 1 when a line of band b now differs from
+// what q held before (and leaves it alone otherwise).  Stops after the first band holding a
+// value above 8191 and returns 1 (later bands and their flags are untouched); returns 0 when
+// every band was quantised.  Every column gives the same bits.
+inline int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
+  return Slot<QuantiseBandsFn>(kSlotQuantiseBands)(y, q, bandOffset, bands, step, changed);
 }
 // Squared reconstruction error of n lines: the sum of (scale * power43[min(|q[i]|, 16383)] - a[i])^2
 // in four partial sums over the lines i = 0, 1, 2, 3 mod 4 (in order), the lines past the last

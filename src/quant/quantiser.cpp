@@ -145,32 +145,15 @@ void Quantise(const ChannelCodingRecord& rec, const float* y, int32_t* q) {
 }
 
 int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) {
-  uint32_t changed[kFrameLength / 32];
-  return dsp::QuantiseMark(y, q, rec.blocks32, StepFactor(rec.globalGain), changed);
+  const double step = StepFactor(rec.globalGain);
+  for (int blk = 0; blk < rec.blocks32; ++blk)
+    if (QuantiseBlock(step, y + blk * 32, q + blk * 32) > kMaxQuantisedMagnitude) return 1;
+  return 0;
 }
-
-namespace {
-
-// Whether any bit of lines [start, end) is set in a mask of 32 lines per word.
-uint32_t AnyLineMarked(const uint32_t* mask, int start, int end) {
-  const int first = start >> 5, last = (end - 1) >> 5;
-  const uint32_t head = ~0u << (start & 31);
-  const uint32_t tail = ~0u >> (31 - ((end - 1) & 31));
-  if (first == last) return mask[first] & head & tail;
-  uint32_t any = (mask[first] & head) | (mask[last] & tail);
-  for (int w = first + 1; w < last; ++w) any |= mask[w];
-  return any;
-}
-
-}  // namespace
 
 int QuantiseAndMark(ChannelCodingRecord& rec) {
-  uint32_t changed[kFrameLength / 32] = {};
-  const int overflow = dsp::QuantiseMark(rec.y, rec.q, rec.blocks32, StepFactor(rec.globalGain), changed);
-  for (int b = 0; b < rec.totalBands; ++b) {
-    const int start = rec.bandOffset[b], end = rec.bandOffset[b + 1];
-    if (end > start && AnyLineMarked(changed, start, end)) rec.recompute[b] = 1;
-  }
+  const int overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset, rec.totalBands, StepFactor(rec.globalGain),
+                                          rec.recompute);
   rec.cacheGain = rec.globalGain;
   return overflow;
 }

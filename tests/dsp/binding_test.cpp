@@ -111,7 +111,7 @@ TEST_F(Binding, NoCompleteColumnFailsButKeepsWhatTheWalkStored) {
 TEST(VariantTable, SimdColumnsHoldTheirOwnKernels) {
   const PrimitiveVariants* rows = VariantTable();
   for (int slot : {kSlotFftComplexForward, kSlotFftRealForward, kSlotVecDotProduct, kSlotVecMagnitude,
-                   kSlotFirFilter, kSlotQuantiseMark, kSlotBandError}) {
+                   kSlotFirFilter, kSlotQuantiseBands, kSlotBandError}) {
     EXPECT_EQ(rows[slot].impl[kCpuMmx], rows[slot].impl[kCpuGeneric]);
     EXPECT_NE(rows[slot].impl[kCpuSse], rows[slot].impl[kCpuGeneric]);
     EXPECT_EQ(rows[slot].impl[kCpuSse2] != rows[slot].impl[kCpuSse], HasAvx2AndFma()) << slot;

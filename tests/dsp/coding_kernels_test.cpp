@@ -36,57 +36,68 @@ int32_t Reference(double step, float y) {
   return static_cast<int32_t>(std::bit_cast<uint32_t>(sum) - 0x4B000000u);
 }
 
-TEST(QuantiseMark, RoundsToNearestAfterTheOffsetAndMarksChangedLines) {
-  std::vector<float> y(64, 0.0f);
+TEST(QuantiseBands, RoundsToNearestAfterTheOffsetAndFlagsBandsThatChanged) {
+  std::vector<float> y(24, 0.0f);
   y[0] = 1.0946f;   // 1.0946 - 0.0946 = 1 exactly
   y[1] = 0.5f;      // 0.4054: 0
   y[2] = 1.6f;      // 1.5054: 2
-  y[3] = 100.0f;
-  y[40] = 0.5f;
-  std::vector<int32_t> q(64, 0);
-  q[3] = 100;       // unchanged value: no mark
-  uint32_t changed[2] = {0xDEAD, 0xBEEF};
-  ASSERT_EQ(generic::QuantiseMark(y.data(), q.data(), 2, 1.0, changed), 0);
+  y[4] = 100.0f;
+  y[20] = 0.5f;
+  std::vector<int32_t> q(24, 0);
+  q[4] = 100;       // band 1 keeps its values
+  q[23] = 5;        // past the last band: not touched
+  const int offsets[] = {0, 4, 12, 20, 24};
+  uint8_t changed[4] = {0, 0, 0, 1};
+  ASSERT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed), 0);
   EXPECT_EQ(q[0], 1);
   EXPECT_EQ(q[1], 0);
   EXPECT_EQ(q[2], 2);
-  EXPECT_EQ(q[3], 100);
-  EXPECT_EQ(q[40], 0);
-  EXPECT_EQ(changed[0], 0b101u);  // lines 0 and 2 changed; 1 stayed 0, 3 stayed 100
-  EXPECT_EQ(changed[1], 0u);
+  EXPECT_EQ(q[4], 100);
+  EXPECT_EQ(q[23], 5);
+  EXPECT_EQ(changed[0], 1);
+  EXPECT_EQ(changed[1], 0);
+  EXPECT_EQ(changed[2], 0);
+  EXPECT_EQ(changed[3], 1) << "flags are only ever set";
 }
 
-TEST(QuantiseMark, StopsAfterTheFirstBlockAboveTheLargestMagnitude) {
-  std::vector<float> y(3 * 32, 1.0f);
-  y[32 + 5] = 8191.6f;  // rounds to 8192 in the second block
-  std::vector<int32_t> q(3 * 32, -7);
-  uint32_t changed[3] = {0, 0, 12345};
-  EXPECT_EQ(generic::QuantiseMark(y.data(), q.data(), 3, 1.0, changed), 1);
-  EXPECT_EQ(q[32 + 5], 8192);
-  EXPECT_EQ(q[64], -7) << "the block after the overflow must stay untouched";
-  EXPECT_EQ(changed[1], 0xFFFFFFFFu);
-  EXPECT_EQ(changed[2], 12345u);
-  y[32 + 5] = 8191.4f;
-  EXPECT_EQ(generic::QuantiseMark(y.data(), q.data(), 3, 1.0, changed), 0);
+TEST(QuantiseBands, StopsAfterTheFirstBandAboveTheLargestMagnitude) {
+  std::vector<float> y(24, 1.0f);
+  y[9] = 8191.6f;  // rounds to 8192 in band 1
+  std::vector<int32_t> q(24, -7);
+  const int offsets[] = {0, 8, 16, 24};
+  uint8_t changed[3] = {0, 0, 0};
+  EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed), 1);
+  EXPECT_EQ(q[9], 8192);
+  EXPECT_EQ(q[16], -7) << "the band after the overflow must stay untouched";
+  EXPECT_EQ(changed[1], 1);
+  EXPECT_EQ(changed[2], 0);
+  y[9] = 8191.4f;
+  EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed), 0);
 }
 
-TEST(QuantiseMark, EveryColumnGivesTheGenericBits) {
+TEST(QuantiseBands, EveryColumnGivesTheGenericBits) {
+  // Long-block widths and eight-short grouped widths, and one width that is no multiple of 4.
+  std::vector<int> offsets = {0};
+  for (int w : {4, 4, 4, 8, 8, 12, 16, 20, 28, 32, 32, 64, 96, 128, 4, 36, 40, 24, 6, 2, 120, 288, 48})
+    offsets.push_back(offsets.back() + w);
+  const int bands = static_cast<int>(offsets.size()) - 1;
+  ASSERT_LE(offsets.back(), kBlocks * 32);
   for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
     SCOPED_TRACE(ColumnName(column));
-    const auto quantise = Impl<QuantiseMarkFn>(kSlotQuantiseMark, column);
+    const auto quantise = Impl<QuantiseBandsFn>(kSlotQuantiseBands, column);
     for (unsigned seed = 1; seed <= 6; ++seed) {
       const auto y = Magnitudes(seed, seed % 2 ? 2000.0f : 4.0e5f);
       for (const double step : {1.0, 0.0123, 0.7071, 3.1}) {
         std::vector<int32_t> qa(y.size()), qb(y.size());
-        for (size_t i = 0; i < y.size(); ++i) qa[i] = qb[i] = Reference(step * 1.1387, y[i]);  // half-stale
-        uint32_t ma[kBlocks] = {}, mb[kBlocks] = {};
-        const int ra = generic::QuantiseMark(y.data(), qa.data(), kBlocks, step, ma);
-        const int rb = quantise(y.data(), qb.data(), kBlocks, step, mb);
+        for (size_t i = 0; i < y.size(); ++i) qa[i] = qb[i] = Reference(step * (i % 3 ? 1.0 : 1.1387), y[i]);
+        std::vector<uint8_t> fa(bands, 0), fb(bands, 0);
+        const int ra = generic::QuantiseBands(y.data(), qa.data(), offsets.data(), bands, step, fa.data());
+        const int rb = quantise(y.data(), qb.data(), offsets.data(), bands, step, fb.data());
         EXPECT_EQ(ra, rb) << seed << " " << step;
         EXPECT_EQ(qa, qb) << seed << " " << step;
-        EXPECT_EQ(std::memcmp(ma, mb, sizeof ma), 0) << seed << " " << step;
+        EXPECT_EQ(fa, fb) << seed << " " << step;
         if (ra == 0) {
-          for (size_t i = 0; i < y.size(); ++i) ASSERT_EQ(qa[i], Reference(step, y[i])) << i;
+          for (int i = 0; i < offsets.back(); ++i) ASSERT_EQ(qa[i], Reference(step, y[i])) << i;
         }
       }
     }

@@ -7,31 +7,53 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "dsp/x86/simd_primitives.h"
 
 namespace aacs::dsp::avx2 {
 
-int QuantiseMark(const float* y, int32_t* q, int blocks, double step, uint32_t* changed) {
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
   const __m256d s = _mm256_set1_pd(step), bias = _mm256_set1_pd(8388607.9054);
   const __m256i twoPow23 = _mm256_set1_epi32(0x4B000000), largest = _mm256_set1_epi32(8191);
-  for (int blk = 0; blk < blocks; ++blk, y += 32, q += 32) {
-    uint32_t mask = 0;
-    __m256i over = _mm256_setzero_si256();
-    for (int k = 0; k < 32; k += 8) {
-      const __m256 yv = _mm256_loadu_ps(y + k);
+  for (int b = 0; b < bands; ++b) {
+    __m256i differs = _mm256_setzero_si256(), over = _mm256_setzero_si256();
+    int i = bandOffset[b];
+    const int end = bandOffset[b + 1];
+    for (; i + 8 <= end; i += 8) {
+      const __m256 yv = _mm256_loadu_ps(y + i);
       const __m256d lo = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(yv)), s), bias);
       const __m256d hi = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(yv, 1)), s), bias);
       const __m256 sum = _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
       const __m256i v = _mm256_sub_epi32(_mm256_castps_si256(sum), twoPow23);
-      auto* line = reinterpret_cast<__m256i*>(q + k);
-      const __m256i same = _mm256_cmpeq_epi32(v, _mm256_loadu_si256(line));
-      mask |= static_cast<uint32_t>(~_mm256_movemask_ps(_mm256_castsi256_ps(same)) & 0xFF) << k;
+      auto* line = reinterpret_cast<__m256i*>(q + i);
+      differs = _mm256_or_si256(differs, _mm256_xor_si256(v, _mm256_loadu_si256(line)));
       over = _mm256_or_si256(over, _mm256_cmpgt_epi32(v, largest));
       _mm256_storeu_si256(line, v);
     }
-    changed[blk] = mask;
-    if (!_mm256_testz_si256(over, over)) return 1;
+    if (i + 4 <= end) {
+      const __m128 yv = _mm_loadu_ps(y + i);
+      const __m256d d = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(yv), s), bias);
+      const __m128i v = _mm_sub_epi32(_mm_castps_si128(_mm256_cvtpd_ps(d)), _mm256_castsi256_si128(twoPow23));
+      auto* line = reinterpret_cast<__m128i*>(q + i);
+      const __m128i x = _mm_xor_si128(v, _mm_loadu_si128(line));
+      differs = _mm256_or_si256(differs, _mm256_zextsi128_si256(x));
+      over = _mm256_or_si256(over, _mm256_zextsi128_si256(_mm_cmpgt_epi32(v, _mm256_castsi256_si128(largest))));
+      _mm_storeu_si128(line, v);
+      i += 4;
+    }
+    int32_t rest = 0, peak = 0;
+    for (; i < end; ++i) {  // widths are multiples of 4 in practice
+      const float sum = static_cast<float>(step * y[i] + 8388607.9054);
+      int32_t v;
+      std::memcpy(&v, &sum, sizeof v);
+      v -= 0x4B000000;
+      rest |= v ^ q[i];
+      peak = std::max(peak, v);
+      q[i] = v;
+    }
+    if (!_mm256_testz_si256(differs, differs) || rest != 0) changed[b] = 1;
+    if (!_mm256_testz_si256(over, over) || peak > 8191) return 1;
   }
   return 0;
 }

@@ -6,31 +6,49 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "dsp/x86/simd_primitives.h"
 
 namespace aacs::dsp::sse2 {
 
-int QuantiseMark(const float* y, int32_t* q, int blocks, double step, uint32_t* changed) {
+namespace {
+
+// Four lines: the new values, with the changed lanes ORed into *differs and the values above
+// 8191 into *over.
+inline void QuantiseFour(const float* y, int32_t* q, __m128d step, __m128d bias, __m128i* differs, __m128i* over) {
+  const __m128 yv = _mm_loadu_ps(y);
+  const __m128d lo = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(yv), step), bias);
+  const __m128d hi = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(yv, yv)), step), bias);
+  const __m128 sum = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+  const __m128i v = _mm_sub_epi32(_mm_castps_si128(sum), _mm_set1_epi32(0x4B000000));
+  auto* line = reinterpret_cast<__m128i*>(q);
+  *differs = _mm_or_si128(*differs, _mm_xor_si128(v, _mm_loadu_si128(line)));
+  *over = _mm_or_si128(*over, _mm_cmpgt_epi32(v, _mm_set1_epi32(8191)));
+  _mm_storeu_si128(line, v);
+}
+
+}  // namespace
+
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
   const __m128d s = _mm_set1_pd(step), bias = _mm_set1_pd(8388607.9054);
-  const __m128i twoPow23 = _mm_set1_epi32(0x4B000000), largest = _mm_set1_epi32(8191);
-  for (int blk = 0; blk < blocks; ++blk, y += 32, q += 32) {
-    uint32_t mask = 0;
-    __m128i over = _mm_setzero_si128();
-    for (int k = 0; k < 32; k += 4) {
-      const __m128 yv = _mm_loadu_ps(y + k);
-      const __m128d lo = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(yv), s), bias);
-      const __m128d hi = _mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(yv, yv)), s), bias);
-      const __m128 sum = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
-      const __m128i v = _mm_sub_epi32(_mm_castps_si128(sum), twoPow23);
-      auto* line = reinterpret_cast<__m128i*>(q + k);
-      const __m128i same = _mm_cmpeq_epi32(v, _mm_loadu_si128(line));
-      mask |= static_cast<uint32_t>(~_mm_movemask_ps(_mm_castsi128_ps(same)) & 0xF) << k;
-      over = _mm_or_si128(over, _mm_cmpgt_epi32(v, largest));
-      _mm_storeu_si128(line, v);
+  for (int b = 0; b < bands; ++b) {
+    __m128i differs = _mm_setzero_si128(), over = _mm_setzero_si128();
+    int i = bandOffset[b];
+    const int end = bandOffset[b + 1];
+    for (; i + 4 <= end; i += 4) QuantiseFour(y + i, q + i, s, bias, &differs, &over);
+    int32_t rest = 0, peak = 0;
+    for (; i < end; ++i) {  // widths are multiples of 4 in practice
+      const float sum = static_cast<float>(step * y[i] + 8388607.9054);
+      int32_t v;
+      std::memcpy(&v, &sum, sizeof v);
+      v -= 0x4B000000;
+      rest |= v ^ q[i];
+      peak = std::max(peak, v);
+      q[i] = v;
     }
-    changed[blk] = mask;
-    if (_mm_movemask_epi8(over) != 0) return 1;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(differs, _mm_setzero_si128())) != 0xFFFF || rest != 0) changed[b] = 1;
+    if (_mm_movemask_epi8(over) != 0 || peak > 8191) return 1;
   }
   return 0;
 }
