@@ -24,17 +24,19 @@ inline int32_t Quantise(double step, float y) {
 
 }  // namespace
 
-int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
+                  int32_t* peak) {
   for (int b = 0; b < bands; ++b) {
-    int32_t differs = 0, peak = 0;
+    int32_t differs = 0, largest = 0;
     for (int i = bandOffset[b]; i < bandOffset[b + 1]; ++i) {
       const int32_t v = Quantise(step, y[i]);
       differs |= v ^ q[i];
-      peak = peak > v ? peak : v;
+      largest = largest > v ? largest : v;
       q[i] = v;
     }
     if (differs != 0) changed[b] = 1;
-    if (peak > kLargestMagnitude) return 1;
+    peak[b] = largest;
+    if (largest > kLargestMagnitude) return 1;
   }
   return 0;
 }

@@ -42,7 +42,8 @@ int FirStateCreate(FirState** state, const float* taps, int tapCount, const floa
 int FirStateFree(FirState* state);
 int FirFilter(const float* src, float* dst, int count, FirState* state);
 
-int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed);
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
+                  int32_t* peak);
 float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n);
 
 }  // namespace aacs::dsp::generic

@@ -107,7 +107,7 @@ using VecMaxIndexFn = int (*)(const float* src, int len, float* maxValue, int* i
 using FirFilterFn = int (*)(const float* src, float* dst, int count, FirState* state);
 using FirStateCreateFn = int (*)(FirState** state, const float* taps, int tapCount, const float* delayLine);
 using QuantiseBandsFn = int (*)(const float* y, int32_t* q, const int* bandOffset, int bands, double step,
-                               uint8_t* changed);
+                               uint8_t* changed, int32_t* peak);
 using BandErrorFn = float (*)(const float* power43, float scale, const int32_t* q, const float* a, int n);
 
 using PrimitiveFn = void (*)();
@@ -217,11 +217,13 @@ inline int VecSubInPlace(const float* src, float* srcDst, int len) { return Slot
 // bandOffset[b + 1]), band after band: q[i] = the bits of float(step * y[i] + (2^23 - 0.0946))
 // minus those of 2^23 (the nearest integer to step * y[i] - 0.0946 for y >= 0), with the product
 // and the sum in double precision.  Sets changed[b] to 1 when a line of band b now differs from
-// what q held before (and leaves it alone otherwise).  Stops after the first band holding a
-// value above 8191 and returns 1 (later bands and their flags are untouched); returns 0 when
-// every band was quantised.  Every column gives the same bits.
-inline int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
-  return Slot<QuantiseBandsFn>(kSlotQuantiseBands)(y, q, bandOffset, bands, step, changed);
+// what q held before (and leaves it alone otherwise) and peak[b] to the band's largest value
+// (at least 0).  Stops after the first band holding a value above 8191 and returns 1 (later
+// bands, flags and peaks are untouched); returns 0 when every band was quantised.  Every column
+// gives the same bits.
+inline int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
+                         int32_t* peak) {
+  return Slot<QuantiseBandsFn>(kSlotQuantiseBands)(y, q, bandOffset, bands, step, changed, peak);
 }
 // Squared reconstruction error of n lines: the sum of (scale * power43[min(|q[i]|, 16383)] - a[i])^2
 // in four partial sums over the lines i = 0, 1, 2, 3 mod 4 (in order), the lines past the last

@@ -215,7 +215,9 @@ int BandMaxMagnitudes(const int32_t* q, int n) {
 
 }  // namespace
 
-int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant) {
+int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int variant) {
+  const bool knownMax = variant == kLoopVariantKnownMax;
+  const int loopVariant = variant != 0 ? 1 : 0;
   const auto& t = Lengths();
   const bool cacheValid = rec.cacheGain == rec.globalGain && rec.cacheVariant == loopVariant;
   int sum = 0;
@@ -232,7 +234,9 @@ int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant) {
       rec.cache[b] = {0, 0};
       continue;
     }
-    const int m = loopVariant ? BandMaxMagnitudes(rec.q + start, n) : BandMaxSigned(rec.q + start, n);
+    const int m = knownMax      ? rec.bandMax[b]
+                  : loopVariant ? BandMaxMagnitudes(rec.q + start, n)
+                                : BandMaxSigned(rec.q + start, n);
     rec.bandMax[b] = m;
     const detail::BookChoice c = detail::BestBook(t, rec.q + start, n, m);
     rec.cache[b] = {c.bits, c.book};

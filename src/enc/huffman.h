@@ -36,6 +36,9 @@ const HuffmanEntry* ScalefactorCodebook();
 // all-zero bands (rec.bandNonzero == 0) get codebook 0, signed books priced as if positive.
 // Uses and refreshes rec.cache / rec.recompute / rec.cacheGain / rec.cacheVariant (a change of
 // gain or of variant recounts every band); returns the sum of band bits.
+// kLoopVariantKnownMax is the loop variant for a record whose rec.bandMax already holds every
+// band's largest value (quant::QuantiseAndMark leaves it so): the bands are not scanned for it.
+constexpr int kLoopVariantKnownMax = 2;
 int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant);
 // ChooseBandCodebooks, then stores each band's choice in rec.codebook (bands holding 13, 14 or 15
 // keep theirs and cost no spectral bits); returns the spectral bits.

@@ -153,7 +153,7 @@ int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) 
 
 int QuantiseAndMark(ChannelCodingRecord& rec) {
   const int overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset, rec.totalBands, StepFactor(rec.globalGain),
-                                          rec.recompute);
+                                          rec.recompute, rec.bandMax);
   rec.cacheGain = rec.globalGain;
   return overflow;
 }

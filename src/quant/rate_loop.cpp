@@ -279,7 +279,7 @@ int ChannelCost(ChannelCodingRecord& rec) {
   if (!IsShort(rec))
     for (int b = 0; b < rec.totalBands; ++b)
       if (rec.noiseFlag[b]) rec.codebook[b] = kNoiseCodebook;
-  const int spectral = enc::CountChannelSpectralBits(rec, 1);
+  const int spectral = enc::CountChannelSpectralBits(rec, enc::kLoopVariantKnownMax);
   return spectral + enc::CountSectionBits(rec) + enc::CountScaleFactorBits(rec, 1);
 }
 

@@ -48,7 +48,8 @@ TEST(QuantiseBands, RoundsToNearestAfterTheOffsetAndFlagsBandsThatChanged) {
   q[23] = 5;        // past the last band: not touched
   const int offsets[] = {0, 4, 12, 20, 24};
   uint8_t changed[4] = {0, 0, 0, 1};
-  ASSERT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed), 0);
+  int32_t peak[4] = {-1, -1, -1, -1};
+  ASSERT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed, peak), 0);
   EXPECT_EQ(q[0], 1);
   EXPECT_EQ(q[1], 0);
   EXPECT_EQ(q[2], 2);
@@ -58,6 +59,10 @@ TEST(QuantiseBands, RoundsToNearestAfterTheOffsetAndFlagsBandsThatChanged) {
   EXPECT_EQ(changed[1], 0);
   EXPECT_EQ(changed[2], 0);
   EXPECT_EQ(changed[3], 1) << "flags are only ever set";
+  EXPECT_EQ(peak[0], 2);
+  EXPECT_EQ(peak[1], 100);
+  EXPECT_EQ(peak[2], 0);
+  EXPECT_EQ(peak[3], -1);
 }
 
 TEST(QuantiseBands, StopsAfterTheFirstBandAboveTheLargestMagnitude) {
@@ -66,13 +71,16 @@ TEST(QuantiseBands, StopsAfterTheFirstBandAboveTheLargestMagnitude) {
   std::vector<int32_t> q(24, -7);
   const int offsets[] = {0, 8, 16, 24};
   uint8_t changed[3] = {0, 0, 0};
-  EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed), 1);
+  int32_t peak[3] = {-1, -1, -1};
+  EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed, peak), 1);
+  EXPECT_EQ(peak[1], 8192);
+  EXPECT_EQ(peak[2], -1);
   EXPECT_EQ(q[9], 8192);
   EXPECT_EQ(q[16], -7) << "the band after the overflow must stay untouched";
   EXPECT_EQ(changed[1], 1);
   EXPECT_EQ(changed[2], 0);
   y[9] = 8191.4f;
-  EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed), 0);
+  EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 3, 1.0, changed, peak), 0);
 }
 
 TEST(QuantiseBands, EveryColumnGivesTheGenericBits) {
@@ -91,11 +99,13 @@ TEST(QuantiseBands, EveryColumnGivesTheGenericBits) {
         std::vector<int32_t> qa(y.size()), qb(y.size());
         for (size_t i = 0; i < y.size(); ++i) qa[i] = qb[i] = Reference(step * (i % 3 ? 1.0 : 1.1387), y[i]);
         std::vector<uint8_t> fa(bands, 0), fb(bands, 0);
-        const int ra = generic::QuantiseBands(y.data(), qa.data(), offsets.data(), bands, step, fa.data());
-        const int rb = quantise(y.data(), qb.data(), offsets.data(), bands, step, fb.data());
+        std::vector<int32_t> pa(bands, -1), pb(bands, -1);
+        const int ra = generic::QuantiseBands(y.data(), qa.data(), offsets.data(), bands, step, fa.data(), pa.data());
+        const int rb = quantise(y.data(), qb.data(), offsets.data(), bands, step, fb.data(), pb.data());
         EXPECT_EQ(ra, rb) << seed << " " << step;
         EXPECT_EQ(qa, qb) << seed << " " << step;
         EXPECT_EQ(fa, fb) << seed << " " << step;
+        EXPECT_EQ(pa, pb) << seed << " " << step;
         if (ra == 0) {
           for (int i = 0; i < offsets.back(); ++i) ASSERT_EQ(qa[i], Reference(step, y[i])) << i;
         }

@@ -13,11 +13,12 @@
 
 namespace aacs::dsp::avx2 {
 
-int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed) {
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
+                  int32_t* peak) {
   const __m256d s = _mm256_set1_pd(step), bias = _mm256_set1_pd(8388607.9054);
-  const __m256i twoPow23 = _mm256_set1_epi32(0x4B000000), largest = _mm256_set1_epi32(8191);
+  const __m256i twoPow23 = _mm256_set1_epi32(0x4B000000);
   for (int b = 0; b < bands; ++b) {
-    __m256i differs = _mm256_setzero_si256(), over = _mm256_setzero_si256();
+    __m256i differs = _mm256_setzero_si256(), largest = _mm256_setzero_si256();
     int i = bandOffset[b];
     const int end = bandOffset[b + 1];
     for (; i + 8 <= end; i += 8) {
@@ -28,7 +29,7 @@ int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, 
       const __m256i v = _mm256_sub_epi32(_mm256_castps_si256(sum), twoPow23);
       auto* line = reinterpret_cast<__m256i*>(q + i);
       differs = _mm256_or_si256(differs, _mm256_xor_si256(v, _mm256_loadu_si256(line)));
-      over = _mm256_or_si256(over, _mm256_cmpgt_epi32(v, largest));
+      largest = _mm256_max_epi32(largest, v);
       _mm256_storeu_si256(line, v);
     }
     if (i + 4 <= end) {
@@ -38,22 +39,26 @@ int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, 
       auto* line = reinterpret_cast<__m128i*>(q + i);
       const __m128i x = _mm_xor_si128(v, _mm_loadu_si128(line));
       differs = _mm256_or_si256(differs, _mm256_zextsi128_si256(x));
-      over = _mm256_or_si256(over, _mm256_zextsi128_si256(_mm_cmpgt_epi32(v, _mm256_castsi256_si128(largest))));
+      largest = _mm256_max_epi32(largest, _mm256_zextsi128_si256(v));
       _mm_storeu_si128(line, v);
       i += 4;
     }
-    int32_t rest = 0, peak = 0;
+    __m128i top4 = _mm_max_epi32(_mm256_castsi256_si128(largest), _mm256_extracti128_si256(largest, 1));
+    top4 = _mm_max_epi32(top4, _mm_shuffle_epi32(top4, _MM_SHUFFLE(1, 0, 3, 2)));
+    top4 = _mm_max_epi32(top4, _mm_shuffle_epi32(top4, _MM_SHUFFLE(2, 3, 0, 1)));
+    int32_t rest = 0, top = _mm_cvtsi128_si32(top4);
     for (; i < end; ++i) {  // widths are multiples of 4 in practice
       const float sum = static_cast<float>(step * y[i] + 8388607.9054);
       int32_t v;
       std::memcpy(&v, &sum, sizeof v);
       v -= 0x4B000000;
       rest |= v ^ q[i];
-      peak = std::max(peak, v);
+      top = std::max(top, v);
       q[i] = v;
     }
     if (!_mm256_testz_si256(differs, differs) || rest != 0) changed[b] = 1;
-    if (!_mm256_testz_si256(over, over) || peak > 8191) return 1;
+    peak[b] = top;
+    if (top > 8191) return 1;
   }
   return 0;
 }

@@ -28,7 +28,8 @@
   int FftComplexInverse(const float* src, float* dst, const FftSpec* spec, float* work); \
   int FftRealForward(const float* src, float* dst, const FftSpec* spec, float* work);       \
   int FirFilter(const float* src, float* dst, int count, FirState* state);                  \
-  int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed); \
+  int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed, \
+                    int32_t* peak); \
   float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n);
 
 namespace aacs::dsp::sse2 {
