@@ -334,18 +334,31 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
       tree.maxValue[node] = std::max(tree.maxValue[2 * node], tree.maxValue[2 * node + 1]);
     }
 
+  // The side bits of each candidate come from the change it makes around its block; when the
+  // scalefactor chain could need clamping the whole channel is recounted instead.
+  const bool local = detail::ScalefactorChainIsLocal(rec, trial, internal);
   int trialSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
   int saved[1 << kMergeLevels];
   for (int level = 1; level <= kMergeLevels && level <= k; ++level) {
+    int previous = detail::ScalefactorChainStart(rec, internal);  // last coded value before the block
     for (int j = 0; j < (n >> level); ++j) {  // partial blocks at the end are left alone
       const int node = (1 << (k - level)) + j;
       const int first = j << level, last = first + (1 << level);
       const detail::BookChoice block = BlockChoice(memo, rec, trial, first, last, tree.maxValue[node]);
+      bool changed = false;
       for (int b = first; b < last; ++b) {
         saved[b - first] = trial[b];
-        if (!IsKeptBook(trial[b])) trial[b] = block.book;
+        if (!IsKeptBook(trial[b])) {
+          changed |= trial[b] != block.book;
+          trial[b] = block.book;
+        }
       }
-      const int mergedSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+      int mergedSide = trialSide;
+      if (changed && local)
+        mergedSide += detail::SectionBitsDelta(rec, trial, saved, first, last) +
+                      detail::ScalefactorBitsDelta(rec, trial, saved, first, last, internal, previous);
+      else if (changed)
+        mergedSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
       const int split = tree.bits[2 * node] + tree.bits[2 * node + 1];
       if (block.bits + mergedSide < split + trialSide) {
         trialSide = mergedSide;
@@ -354,6 +367,8 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
         for (int b = first; b < last; ++b) trial[b] = saved[b - first];
         tree.bits[node] = split;
       }
+      for (int b = first; b < last; ++b)
+        if (detail::IsSpectralBook(trial[b])) previous = detail::ScalefactorValue(rec, b, internal);
     }
   }
 }

@@ -193,7 +193,68 @@ int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, i
   return special ? bits + CountSpecialScaleFactors(rec, books, internal) : bits;
 }
 
+// Section bits of the runs of books within [lo, hi), runs cut at group starts and at lo, hi.
+template <typename Books>
+int RangeSectionBits(const quant::ChannelCodingRecord& rec, const Books& book, int lo, int hi) {
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  int bits = 0, runStart = lo;
+  for (int k = lo + 1; k < hi; ++k) {
+    if (k % rec.maxSfb == 0 || book(k) != book(k - 1)) {
+      bits += cost[k - runStart];
+      runStart = k;
+    }
+  }
+  return bits + cost[hi - runStart];
+}
+
 }  // namespace
+
+namespace detail {
+
+int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last) {
+  const int total = NumGroups(rec) * rec.maxSfb;
+  if (rec.maxSfb <= 0 || first >= last) return 0;
+  auto now = [&](int k) { return books[k]; };
+  auto before = [&](int k) { return k >= first && k < last ? old[k - first] : books[k]; };
+  // Widen [first, last) to positions that start a run both before and after the change.
+  int lo = first;
+  while (lo % rec.maxSfb != 0 && (before(lo - 1) == before(lo) || now(lo - 1) == now(lo))) --lo;
+  int hi = last;
+  while (hi < total && hi % rec.maxSfb != 0 && (before(hi) == before(hi - 1) || now(hi) == now(hi - 1))) ++hi;
+  return RangeSectionBits(rec, now, lo, hi) - RangeSectionBits(rec, before, lo, hi);
+}
+
+bool ScalefactorChainIsLocal(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  const int total = NumGroups(rec) * rec.maxSfb;
+  int lo = ScalefactorChainStart(rec, internal), hi = lo;
+  for (int b = 0; b < total; ++b) {
+    if (IsKeptBook(books[b])) continue;
+    lo = std::min(lo, ScalefactorValue(rec, b, internal));
+    hi = std::max(hi, ScalefactorValue(rec, b, internal));
+  }
+  return hi - lo <= 60;
+}
+
+int ScalefactorBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last,
+                         int internal, int previous) {
+  const int32_t* length = Lengths().scalefactor + 60;
+  const int total = NumGroups(rec) * rec.maxSfb;
+  int next = last;  // the first coded band after the range: its difference follows the range's last
+  while (next < total && !IsSpectralBook(books[next])) ++next;
+  auto segment = [&](auto book) {
+    int bits = 0, ref = previous;
+    for (int b = first; b < last; ++b) {
+      if (!IsSpectralBook(book(b))) continue;
+      const int v = ScalefactorValue(rec, b, internal);
+      bits += length[v - ref];
+      ref = v;
+    }
+    return next < total ? bits + length[ScalefactorValue(rec, next, internal) - ref] : bits;
+  };
+  return segment([&](int b) { return books[b]; }) - segment([&](int b) { return old[b - first]; });
+}
+
+}  // namespace detail
 
 int CountSectionBits(const quant::ChannelCodingRecord& rec) { return CountSections(rec, rec.codebook); }
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks) {
