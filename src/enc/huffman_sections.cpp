@@ -193,13 +193,15 @@ int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, i
   return special ? bits + CountSpecialScaleFactors(rec, books, internal) : bits;
 }
 
-// Section bits of the runs of books within [lo, hi), runs cut at group starts and at lo, hi.
-template <typename Books>
-int RangeSectionBits(const quant::ChannelCodingRecord& rec, const Books& book, int lo, int hi) {
+// Section bits of the runs of book[lo..hi), runs cut at group starts and at lo, hi.
+int RangeSectionBits(const quant::ChannelCodingRecord& rec, const int* book, int lo, int hi) {
   const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
   int bits = 0, runStart = lo;
+  int groupEnd = (lo / rec.maxSfb + 1) * rec.maxSfb;
   for (int k = lo + 1; k < hi; ++k) {
-    if (k % rec.maxSfb == 0 || book(k) != book(k - 1)) {
+    const bool groupStart = k == groupEnd;
+    groupEnd += groupStart ? rec.maxSfb : 0;
+    if (groupStart || book[k] != book[k - 1]) {
       bits += cost[k - runStart];
       runStart = k;
     }
@@ -214,14 +216,18 @@ namespace detail {
 int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last) {
   const int total = NumGroups(rec) * rec.maxSfb;
   if (rec.maxSfb <= 0 || first >= last) return 0;
-  auto now = [&](int k) { return books[k]; };
   auto before = [&](int k) { return k >= first && k < last ? old[k - first] : books[k]; };
   // Widen [first, last) to positions that start a run both before and after the change.
+  const int groupStart = first - first % rec.maxSfb;
+  const int groupEnd = std::min(total, ((last - 1) / rec.maxSfb + 1) * rec.maxSfb);
   int lo = first;
-  while (lo % rec.maxSfb != 0 && (before(lo - 1) == before(lo) || now(lo - 1) == now(lo))) --lo;
+  while (lo > groupStart && (before(lo - 1) == before(lo) || books[lo - 1] == books[lo])) --lo;
   int hi = last;
-  while (hi < total && hi % rec.maxSfb != 0 && (before(hi) == before(hi - 1) || now(hi) == now(hi - 1))) ++hi;
-  return RangeSectionBits(rec, now, lo, hi) - RangeSectionBits(rec, before, lo, hi);
+  while (hi < groupEnd && (before(hi) == before(hi - 1) || books[hi] == books[hi - 1])) ++hi;
+  int previous[kMaxCodedBands];
+  std::copy(books + lo, books + hi, previous + lo);
+  std::copy(old, old + (last - first), previous + first);
+  return RangeSectionBits(rec, books, lo, hi) - RangeSectionBits(rec, previous, lo, hi);
 }
 
 bool ScalefactorChainIsLocal(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
