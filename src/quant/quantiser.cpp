@@ -114,6 +114,7 @@ float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, i
   const int lines = (coded + 31) & ~31;
   rec.codedLines32 = lines;
   rec.blocks32 = std::max(kMinQuantBlocks, lines / 32);
+  rec.quantValid = 0;
   float peak = 0.0f;
   if (lines > 0) {
     dsp::VecAbs(x, rec.magnitude, lines);
@@ -152,8 +153,27 @@ int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) 
 }
 
 int QuantiseAndMark(ChannelCodingRecord& rec) {
-  const int overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset, rec.totalBands, StepFactor(rec.globalGain),
-                                          rec.recompute, rec.bandMax);
+  const double step = StepFactor(rec.globalGain);
+  int overflow = 0;
+  if (rec.quantValid && rec.quantGain == rec.globalGain) {
+    // Runs of flagged bands; every other band already holds its values at this gain.
+    for (int b = 0; b < rec.totalBands && !overflow;) {
+      if (!rec.requantise[b]) {
+        ++b;
+        continue;
+      }
+      int end = b + 1;
+      while (end < rec.totalBands && rec.requantise[end]) ++end;
+      overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset + b, end - b, step, rec.recompute + b, rec.bandMax + b);
+      b = end;
+    }
+  } else {
+    overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset, rec.totalBands, step, rec.recompute, rec.bandMax);
+  }
+  // After an overflow the bands behind the offending one still hold another gain's values.
+  rec.quantValid = !overflow;
+  rec.quantGain = rec.globalGain;
+  std::memset(rec.requantise, 0, sizeof(rec.requantise));
   rec.cacheGain = rec.globalGain;
   return overflow;
 }

@@ -392,6 +392,7 @@ void RestoreBest(LoopState& s) {
   rec.globalGain = s.best.gain;
   std::memcpy(rec.scalefactor, s.best.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
   if (rec.codedLines32 > 0) dsp::VecCopy(s.best.y, rec.y, rec.codedLines32);
+  rec.quantValid = 0;
   InvalidateDistortionCache(rec);
   QuantiseAndMark(rec);
   s.sums = MeasureDistortion(rec);
@@ -423,6 +424,7 @@ void AmplifyBand(ChannelCodingRecord& rec, int b) {
   dsp::VecMulConstInPlace(kAmplifyStep, rec.y + rec.bandOffset[b], BandWidth(rec, b));
   ++rec.scalefactor[b];
   rec.recompute[b] = 1;
+  rec.requantise[b] = 1;
 }
 
 bool Eligible(const ChannelCodingRecord& rec, int b, float bar) {
@@ -537,6 +539,7 @@ void LimitSpecialBands(ChannelCodingRecord& rec) {
 void ZeroChannel(ChannelCodingRecord& rec, bool keepSpecialBands) {
   rec.globalGain = 0;
   std::memset(rec.q, 0, sizeof(rec.q));
+  rec.quantValid = 0;
   for (int b = 0; b < rec.totalBands; ++b) {
     const bool special = rec.codebook[b] == kNoiseCodebook || rec.codebook[b] >= kIntensityOutOfPhase;
     if (keepSpecialBands && special) continue;
@@ -552,6 +555,7 @@ void ZeroChannel(ChannelCodingRecord& rec, bool keepSpecialBands) {
 // channel's bits beyond its side bits.
 int CodeChannel(StreamContext& ctx, int ch, bool zero) {
   ChannelCodingRecord& rec = ctx.coding[ch];
+  rec.quantValid = 0;  // signs, pulses and dropped bands rewrite q from here on
   rec.pulseDataPresent = 0;
   rec.numPulse = 0;
   if (!zero) {
@@ -591,6 +595,7 @@ void FinalStage(LoopState& s) {
     rec.globalGain = gain;
     std::memcpy(rec.scalefactor, s.best.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
     if (rec.codedLines32 > 0) dsp::VecCopy(s.best.y, rec.y, rec.codedLines32);
+    rec.quantValid = 0;
     if (QuantiseChecked(rec, rec.y, rec.q) == 0) {
       rec.lastBits = CodeChannel(s.ctx, s.ch, false);
       if (rec.lastBits <= s.best.budget) return;
