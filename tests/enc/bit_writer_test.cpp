@@ -1,6 +1,8 @@
 // Bit writer: byte patterns, alignment, buffer sizes and wrap-around addressing.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "enc/bit_writer.h"
 
 namespace aacs::enc {
@@ -81,6 +83,29 @@ TEST(BitWriter, StreamWriterIsResetPerFrameAndKeepsItsBuffer) {
 }
 
 #ifdef NDEBUG
+// Whole-field writes away from the buffer's end must leave exactly the bytes that writing one
+// bit at a time leaves, also in a reused buffer whose bytes still hold an earlier frame.
+TEST(BitWriter, FieldWritesEqualBitByBitWritesInAReusedBuffer) {
+  std::mt19937 rng(9);
+  BitWriter* fast = BitWriterCreate(8 * 64);
+  BitWriter* slow = BitWriterCreate(8 * 64);
+  for (int frame = 0; frame < 50; ++frame) {
+    BitWriterReset(*fast);
+    BitWriterReset(*slow);
+    while (BitWriterBitsUsed(fast) < 8 * 64 - 40) {
+      const int n = static_cast<int>(rng() % 33);
+      const uint32_t value = static_cast<uint32_t>(rng());
+      BitWriterPutBits(fast, value, n);
+      for (int i = n - 1; i >= 0; --i) BitWriterPutInByte(slow, static_cast<int>((value >> i) & 1u), 1);
+    }
+    ASSERT_EQ(BitWriterBitsUsed(fast), BitWriterBitsUsed(slow));
+    const int bytes = (BitWriterBitsUsed(fast) + 7) / 8;
+    for (int i = 0; i < bytes; ++i) ASSERT_EQ(fast->data[i], slow->data[i]) << frame << " byte " << i;
+  }
+  BitWriterFree(fast);
+  BitWriterFree(slow);
+}
+
 TEST(BitWriter, WritingPastTheBufferWrapsToByteZero) {
   BitWriter* w = BitWriterCreate(7);  // one byte
   BitWriterPutBits(w, 0xAA, 8);
