@@ -48,7 +48,8 @@ std::atomic<int> gBoundClass{kCpuGeneric};
       Erase(&generic::FirFilter), Erase(&generic::FirStateCreate),                             \
       Erase(&generic::VecAbsInPlace), Erase(&generic::VecDotProduct),                          \
       Erase(&generic::VecMaxIndex), Erase(&generic::VecSubInPlace),                            \
-      Erase(&generic::QuantiseBands), Erase(&generic::BandError)
+      Erase(&generic::QuantiseBands), Erase(&generic::BandError), Erase(&generic::BandSums),   \
+      Erase(&generic::RowDots)
 
 const PrimitiveFn kGenericColumn[kNumTableSlots] = {AACS_GENERIC_COLUMN};
 
@@ -64,7 +65,8 @@ const PrimitiveFn kGenericColumn[kNumTableSlots] = {AACS_GENERIC_COLUMN};
         Erase(&ns::VecMul), Erase(&ns::VecSub), Erase(&ns::VecAdd),                     \
         Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), Erase(&ns::FirFilter), nullptr, \
         Erase(&ns::VecAbsInPlace), Erase(&ns::VecDotProduct), nullptr,                  \
-        Erase(&ns::VecSubInPlace), Erase(&ns::QuantiseBands), Erase(&ns::BandError)      \
+        Erase(&ns::VecSubInPlace), Erase(&ns::QuantiseBands), Erase(&ns::BandError),     \
+        Erase(&ns::BandSums), Erase(&ns::RowDots)                                       \
   }
 #endif
 

@@ -16,9 +16,9 @@ namespace aacs::dsp {
 enum CpuClass : int { kCpuGeneric = 0, kCpuMmx = 1, kCpuSse = 2, kCpuSse2 = 3 };
 
 constexpr int kNumPrimitiveSlots = 31;
-// Kernel slots after the 31 primitives: the inner loops of quantisation and distortion, bound
-// by the same walk.  kNumTableSlots counts both.
-constexpr int kNumKernelSlots = 2;
+// Kernel slots after the 31 primitives: the inner loops of quantisation, distortion and the
+// model's band sums, bound by the same walk.  kNumTableSlots counts both.
+constexpr int kNumKernelSlots = 4;
 constexpr int kNumTableSlots = kNumPrimitiveSlots + kNumKernelSlots;
 
 // Primitive statuses.  No caller in the encoder examines them; tests do.
@@ -83,6 +83,8 @@ enum PrimitiveSlot : int {
   kSlotVecSubInPlace = 30,
   kSlotQuantiseBands = 31,
   kSlotBandError = 32,
+  kSlotBandSums = 33,
+  kSlotRowDots = 34,
 };
 
 // Function types of the slots.
@@ -109,6 +111,10 @@ using FirStateCreateFn = int (*)(FirState** state, const float* taps, int tapCou
 using QuantiseBandsFn = int (*)(const float* y, int32_t* q, const int* bandOffset, int bands, double step,
                                uint8_t* changed, int32_t* peak);
 using BandErrorFn = float (*)(const float* power43, float scale, const int32_t* q, const float* a, int n);
+using BandSumsFn = void (*)(const float* x, const float* weights, const int* start, const int* width, int n,
+                            float* sums, float* dots, float* peaks);
+using RowDotsFn = void (*)(const float* rows, int stride, const int* first, const int* count, int n, const float* x1,
+                           const float* x2, float* out1, float* out2);
 
 using PrimitiveFn = void (*)();
 
@@ -231,6 +237,24 @@ inline int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int 
 // float.
 inline float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n) {
   return Slot<BandErrorFn>(kSlotBandError)(power43, scale, q, a, n);
+}
+// Per band b < n of the lines x[start[b]] .. x[start[b] + width[b] - 1] (width >= 1): sums[b]
+// their sum, dots[b] (when weights is not null) the sum of their products with
+// weights[start[b]] ..., peaks[b] (when not null) their largest value, at least 0 (no NaN).
+// The sums run in VecSum's and VecDotProduct's generic order (four partial sums over the lines
+// i = 0, 1, 2, 3 mod 4, the rest added to the first, then (s0 + s1) + (s2 + s3)), so every
+// column gives the generic column's bits.
+inline void BandSums(const float* x, const float* weights, const int* start, const int* width, int n, float* sums,
+                     float* dots, float* peaks) {
+  Slot<BandSumsFn>(kSlotBandSums)(x, weights, start, width, n, sums, dots, peaks);
+}
+// Row b < n of a matrix (rows `stride` floats apart) against a vector over the row's columns
+// first[b] .. first[b] + count[b] - 1 (count >= 1): out1[b] = sum rows[b][j] * x1[j] and, when
+// x2 is not null, out2[b] likewise with x2; VecDotProduct's generic order, the same bits in every
+// column.
+inline void RowDots(const float* rows, int stride, const int* first, const int* count, int n, const float* x1,
+                    const float* x2, float* out1, float* out2) {
+  Slot<RowDotsFn>(kSlotRowDots)(rows, stride, first, count, n, x1, x2, out1, out2);
 }
 
 }  // namespace aacs::dsp

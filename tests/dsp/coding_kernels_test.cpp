@@ -2,6 +2,7 @@
 // and every column against the generic code to the bit (the rate loops' decisions depend on it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -146,6 +147,67 @@ TEST(BandError, EveryColumnGivesTheGenericFloat) {
                 std::bit_cast<uint32_t>(want))
           << n;
     }
+  }
+}
+
+// The model's band sums: the generic kernel is VecSum / VecDotProduct of the generic column per
+// band, and every column gives its bits.
+TEST(BandSums, EveryColumnGivesTheGenericVectorSums) {
+  const auto x = test::RandomSignal(1024, 31, 100.0f), u = test::RandomSignal(1024, 32);
+  std::vector<int> start, width;
+  for (int pos = 0, w = 1; pos + w <= 1024; pos += w, w = w % 37 + 3) {
+    start.push_back(pos);
+    width.push_back(w);
+  }
+  const int n = static_cast<int>(start.size());
+  std::vector<float> sums(n), dots(n), peaks(n);
+  generic::BandSums(x.data(), u.data(), start.data(), width.data(), n, sums.data(), dots.data(), peaks.data());
+  for (int b = 0; b < n; ++b) {
+    float sum = 0.0f, dot = 0.0f, peak = 0.0f;
+    generic::VecSum(x.data() + start[b], width[b], &sum);
+    generic::VecDotProduct(x.data() + start[b], u.data() + start[b], width[b], &dot);
+    for (int k = 0; k < width[b]; ++k) peak = std::max(peak, x[start[b] + k]);
+    ASSERT_EQ(std::bit_cast<uint32_t>(sums[b]), std::bit_cast<uint32_t>(sum)) << b;
+    ASSERT_EQ(std::bit_cast<uint32_t>(dots[b]), std::bit_cast<uint32_t>(dot)) << b;
+    ASSERT_EQ(peaks[b], peak) << b;
+  }
+  for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
+    SCOPED_TRACE(ColumnName(column));
+    std::vector<float> s2(n), d2(n), p2(n, -1.0f);
+    Impl<BandSumsFn>(kSlotBandSums, column)(x.data(), u.data(), start.data(), width.data(), n, s2.data(), d2.data(),
+                                            p2.data());
+    EXPECT_EQ(std::memcmp(s2.data(), sums.data(), n * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(d2.data(), dots.data(), n * sizeof(float)), 0);
+    EXPECT_EQ(p2, peaks);
+    std::vector<float> s3(n), untouched(n, 7.0f);
+    Impl<BandSumsFn>(kSlotBandSums, column)(x.data(), nullptr, start.data(), width.data(), n, s3.data(),
+                                            untouched.data(), nullptr);
+    EXPECT_EQ(std::memcmp(s3.data(), sums.data(), n * sizeof(float)), 0);
+    EXPECT_EQ(untouched, std::vector<float>(n, 7.0f));
+  }
+}
+
+TEST(RowDots, EveryColumnGivesTheGenericDotProducts) {
+  constexpr int kStride = 64, kRows = 49;
+  const auto rows = test::RandomSignal(kStride * kRows, 33), a = test::RandomSignal(kStride, 34, 1000.0f),
+             c = test::RandomSignal(kStride, 35);
+  std::vector<int> first(kRows), count(kRows);
+  for (int b = 0; b < kRows; ++b) {
+    first[b] = std::max(0, b - 1 - b % 5);
+    count[b] = std::min(kStride - first[b], 1 + (b * 7) % 23);
+  }
+  std::vector<float> want1(kRows), want2(kRows);
+  for (int b = 0; b < kRows; ++b) {
+    generic::VecDotProduct(rows.data() + b * kStride + first[b], a.data() + first[b], count[b], &want1[b]);
+    generic::VecDotProduct(rows.data() + b * kStride + first[b], c.data() + first[b], count[b], &want2[b]);
+  }
+  for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
+    SCOPED_TRACE(ColumnName(column));
+    std::vector<float> out1(kRows), out2(kRows);
+    Impl<RowDotsFn>(kSlotRowDots, column)(rows.data(), kStride, first.data(), count.data(), kRows, a.data(), c.data(),
+                                          out1.data(), out2.data());
+    EXPECT_EQ(std::memcmp(out1.data(), want1.data(), sizeof(float) * kRows), 0);
+    EXPECT_EQ(std::memcmp(out2.data(), want2.data(), sizeof(float) * kRows), 0);
   }
 }
 
