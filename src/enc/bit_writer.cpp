@@ -92,6 +92,33 @@ int BitWriterPutBits(BitWriter* w, uint32_t value, int n) {
   return 0;
 }
 
+int BitWriterPutFields(BitWriter* w, const uint32_t* values, const int32_t* lengths, int count) {
+  // The fields go through a 64-bit accumulator whose complete bytes are stored in order; the
+  // byte index wraps like the field writer's.
+  const int size = ByteSize(*w);
+  int byte = (w->writePos >> 3) % size;
+  int pending = w->writePos & 7;  // bits of the current byte already written
+  uint64_t acc = pending ? static_cast<uint64_t>(w->data[byte] >> (8 - pending)) : 0;
+  int written = 0;
+  for (int i = 0; i < count; ++i) {
+    const int n = lengths[i];
+    if (n <= 0) continue;
+    acc = (acc << n) | (static_cast<uint64_t>(values[i]) & (~uint64_t{0} >> (64 - n)));
+    pending += n;
+    written += n;
+    while (pending >= 8) {
+      pending -= 8;
+      w->data[byte] = static_cast<uint8_t>(acc >> pending);
+      if (++byte == size) byte = 0;
+    }
+  }
+  if (pending > 0) w->data[byte] = static_cast<uint8_t>(acc << (8 - pending));
+  assert(w->writePos + written <= size * 8 && "bit writer wrapped");
+  w->writePos += written;
+  w->bitsUsed = w->writePos;
+  return written;
+}
+
 int BitWriterByteAlign(BitWriter* w, int write) {
   const int pad = (8 - (w->bitsUsed & 7)) & 7;
   if (write)

@@ -199,13 +199,9 @@ void BuildCodewordList(quant::ChannelCodingRecord& rec) {
 }
 
 int WriteSpectralData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
+  if (write) return BitWriterPutFields(w, rec.codewords.value, rec.codewords.length, rec.numCodewords);
   int bits = 0;
-  for (int i = 0; i < rec.numCodewords; ++i) {
-    const int len = rec.codewords.length[i];
-    if (len <= 0) continue;
-    bits += len;
-    if (write) BitWriterPutBits(w, rec.codewords.value[i], len);
-  }
+  for (int i = 0; i < rec.numCodewords; ++i) bits += std::max(rec.codewords.length[i], 0);
   return bits;
 }
 

@@ -1,7 +1,9 @@
 // Bit writer: byte patterns, alignment, buffer sizes and wrap-around addressing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <vector>
 
 #include "enc/bit_writer.h"
 
@@ -104,6 +106,34 @@ TEST(BitWriter, FieldWritesEqualBitByBitWritesInAReusedBuffer) {
   }
   BitWriterFree(fast);
   BitWriterFree(slow);
+}
+
+TEST(BitWriter, AListOfFieldsWritesWhatFieldAfterFieldWrites) {
+  std::mt19937 rng(10);
+  for (int trial = 0; trial < 50; ++trial) {
+    BitWriter* list = BitWriterCreate(8 * 2000);
+    BitWriter* one = BitWriterCreate(8 * 2000);
+    std::fill(list->data, list->data + 2000, uint8_t{0xA5});  // a reused buffer
+    std::fill(one->data, one->data + 2000, uint8_t{0xA5});
+    const int lead = static_cast<int>(rng() % 13);  // start inside a byte
+    BitWriterPutBits(list, 0x1555, lead);
+    BitWriterPutBits(one, 0x1555, lead);
+    std::vector<uint32_t> values(300);
+    std::vector<int32_t> lengths(300);
+    int total = 0;
+    for (int i = 0; i < 300; ++i) {
+      values[i] = static_cast<uint32_t>(rng());
+      lengths[i] = static_cast<int32_t>(rng() % 34) - 1;  // -1 and 0 write nothing
+      total += std::max(lengths[i], 0);
+      BitWriterPutBits(one, values[i], std::max(lengths[i], 0));
+    }
+    EXPECT_EQ(BitWriterPutFields(list, values.data(), lengths.data(), 300), total);
+    ASSERT_EQ(BitWriterBitsUsed(list), BitWriterBitsUsed(one));
+    const int bytes = (BitWriterBitsUsed(one) + 7) / 8;
+    for (int i = 0; i < bytes; ++i) ASSERT_EQ(list->data[i], one->data[i]) << trial << " byte " << i;
+    BitWriterFree(list);
+    BitWriterFree(one);
+  }
 }
 
 TEST(BitWriter, WritingPastTheBufferWrapsToByteZero) {
