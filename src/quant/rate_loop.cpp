@@ -446,13 +446,27 @@ bool Amplify(LoopState& s) {
       }
     return any;
   }
+  // Bands from the most distorted down, equal distortions in band order (a stable sort by
+  // falling distortion).  The walk usually stops after a few bands, so the next one is found
+  // by a scan when every distortion is a number; otherwise the sort decides.
   int order[kMaxCodedBands];
-  for (int b = 0; b < n; ++b) order[b] = b;
-  // Equal distortions keep band order, so the choice never depends on the sort.
-  std::stable_sort(order, order + n, [&](int a, int b) { return rec.distortion[a] > rec.distortion[b]; });
+  bool numbers = true;
+  for (int b = 0; b < n; ++b) {
+    order[b] = b;
+    numbers &= rec.distortion[b] == rec.distortion[b];
+  }
+  if (!numbers)
+    std::stable_sort(order, order + n, [&](int a, int b) { return rec.distortion[a] > rec.distortion[b]; });
+  uint8_t visited[kMaxCodedBands] = {};
   float amplified = 0.0f;
   for (int k = 0; k < n; ++k) {
-    const int b = order[k];
+    int b = order[k];
+    if (numbers) {
+      b = -1;
+      for (int c = 0; c < n; ++c)
+        if (!visited[c] && (b < 0 || rec.distortion[c] > rec.distortion[b])) b = c;
+      visited[b] = 1;
+    }
     if (!Eligible(rec, b, 1.0f)) continue;
     AmplifyBand(rec, b);
     any = true;
