@@ -213,48 +213,61 @@ int BandMaxMagnitudes(const int32_t* q, int n) {
   return std::max(std::max(m0, m1), std::max(m2, m3));
 }
 
+// A band's cached choice made afresh for its current values.
+void RecountBand(quant::ChannelCodingRecord& rec, int b, bool knownMax, int loopVariant) {
+  rec.recompute[b] = 0;
+  const int start = rec.bandOffset[b];
+  const int n = rec.bandOffset[b + 1] - start;
+  if (loopVariant && !rec.bandNonzero[b]) {
+    rec.bandMax[b] = 0;
+    rec.cache[b] = {0, 0};
+    return;
+  }
+  const int m = knownMax      ? rec.bandMax[b]
+                : loopVariant ? BandMaxMagnitudes(rec.q + start, n)
+                              : BandMaxSigned(rec.q + start, n);
+  rec.bandMax[b] = m;
+  const detail::BookChoice c = detail::BestBook(Lengths(), rec.q + start, n, m);
+  rec.cache[b] = {c.bits, c.book};
+}
+
+bool CacheValid(const quant::ChannelCodingRecord& rec, int loopVariant) {
+  return rec.cacheGain == rec.globalGain && rec.cacheVariant == loopVariant;
+}
+
+void KeepCacheKey(quant::ChannelCodingRecord& rec, int loopVariant) {
+  rec.cacheGain = rec.globalGain;
+  rec.cacheVariant = loopVariant;
+}
+
 }  // namespace
 
 int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int variant) {
   const bool knownMax = variant == kLoopVariantKnownMax;
   const int loopVariant = variant != 0 ? 1 : 0;
-  const auto& t = Lengths();
-  const bool cacheValid = rec.cacheGain == rec.globalGain && rec.cacheVariant == loopVariant;
+  const bool cacheValid = CacheValid(rec, loopVariant);
   int sum = 0;
   for (int b = 0; b < rec.totalBands; ++b) {
-    if (cacheValid && !rec.recompute[b]) {
-      sum += rec.cache[b].bits;
-      continue;
-    }
-    rec.recompute[b] = 0;
-    const int start = rec.bandOffset[b];
-    const int n = rec.bandOffset[b + 1] - start;
-    if (loopVariant && !rec.bandNonzero[b]) {
-      rec.bandMax[b] = 0;
-      rec.cache[b] = {0, 0};
-      continue;
-    }
-    const int m = knownMax      ? rec.bandMax[b]
-                  : loopVariant ? BandMaxMagnitudes(rec.q + start, n)
-                                : BandMaxSigned(rec.q + start, n);
-    rec.bandMax[b] = m;
-    const detail::BookChoice c = detail::BestBook(t, rec.q + start, n, m);
-    rec.cache[b] = {c.bits, c.book};
-    sum += c.bits;
+    if (!cacheValid || rec.recompute[b]) RecountBand(rec, b, knownMax, loopVariant);
+    sum += rec.cache[b].bits;
   }
-  rec.cacheGain = rec.globalGain;
-  rec.cacheVariant = loopVariant;
+  KeepCacheKey(rec, loopVariant);
   return sum;
 }
 
-int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int loopVariant) {
-  ChooseBandCodebooks(rec, loopVariant);
+// ChooseBandCodebooks and the codebook update in one walk over the bands.
+int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int variant) {
+  const bool knownMax = variant == kLoopVariantKnownMax;
+  const int loopVariant = variant != 0 ? 1 : 0;
+  const bool cacheValid = CacheValid(rec, loopVariant);
   int sum = 0;
   for (int b = 0; b < rec.totalBands; ++b) {
-    if (IsKeptBook(rec.codebook[b])) continue;
-    rec.codebook[b] = rec.cache[b].codebook;
-    sum += rec.cache[b].bits;
+    if (!cacheValid || rec.recompute[b]) RecountBand(rec, b, knownMax, loopVariant);
+    const bool kept = IsKeptBook(rec.codebook[b]);
+    rec.codebook[b] = kept ? rec.codebook[b] : rec.cache[b].codebook;
+    sum += kept ? 0 : rec.cache[b].bits;
   }
+  KeepCacheKey(rec, loopVariant);
   return sum;
 }
 
