@@ -350,7 +350,7 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
   // The side bits of each candidate come from the change it makes around its block; when the
   // scalefactor chain could need clamping the whole channel is recounted instead.
   const bool local = detail::ScalefactorChainIsLocal(rec, trial, internal);
-  int trialSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+  int trialSide = CountSideBitsFor(rec, trial, internal);
   int saved[1 << kMergeLevels];
   for (int level = 1; level <= kMergeLevels && level <= k; ++level) {
     int previous = detail::ScalefactorChainStart(rec, internal);  // last coded value before the block
@@ -371,7 +371,7 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
         mergedSide += detail::SectionBitsDelta(rec, trial, saved, first, last) +
                       detail::ScalefactorBitsDelta(rec, trial, saved, first, last, internal, previous);
       else if (changed)
-        mergedSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+        mergedSide = CountSideBitsFor(rec, trial, internal);
       const int split = tree.bits[2 * node] + tree.bits[2 * node + 1];
       if (block.bits + mergedSide < split + trialSide) {
         trialSide = mergedSide;

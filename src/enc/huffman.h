@@ -50,6 +50,8 @@ int CountSectionBits(const quant::ChannelCodingRecord& rec);
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks);
 int CountScaleFactorBits(const quant::ChannelCodingRecord& rec, int internal);
 int CountScaleFactorBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal);
+// CountSectionBitsFor + CountScaleFactorBitsFor in one walk over the bands.
+int CountSideBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal);
 
 int WriteSectionData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);
 int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);

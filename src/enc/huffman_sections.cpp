@@ -109,25 +109,6 @@ constexpr std::array<int, kMaxLongBands + 1> SectionCosts() {
 constexpr std::array<int, kMaxLongBands + 1> kLongSectionCost = SectionCosts<5>();
 constexpr std::array<int, kMaxLongBands + 1> kShortSectionCost = SectionCosts<3>();
 
-// The counting twin of SectionData: the same bits from the run lengths alone.
-int CountSections(const quant::ChannelCodingRecord& rec, const int* books) {
-  const int maxSfb = rec.maxSfb;
-  if (maxSfb <= 0) return 0;
-  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
-  int bits = 0;
-  for (int g = 0, groups = NumGroups(rec); g < groups; ++g) {
-    const int* cb = books + g * maxSfb;
-    int runStart = 0;
-    for (int k = 1; k < maxSfb; ++k) {  // without branches: book changes are unpredictable
-      const bool change = cb[k] != cb[k - 1];
-      bits += change ? cost[k - runStart] : 0;
-      runStart = change ? k : runStart;
-    }
-    bits += cost[maxSfb - runStart];
-  }
-  return bits;
-}
-
 // The noise energies and intensity positions of the counting twin (bands 13 to 15: rare).
 int CountSpecialScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
   const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
@@ -157,40 +138,86 @@ int CountSpecialScaleFactors(const quant::ChannelCodingRecord& rec, const int* b
   return bits;
 }
 
-// The counting twin of ScaleFactorData.  The spectral bands' chain is first priced as if no
-// difference needed clamping (each reference is then just the previous coded value, so the
-// bands do not wait on each other); when the values span more than the 120 codes the chain is
-// walked again with the clamps.
-int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+// The spectral bands' scalefactor chain walked with its clamps.
+int ClampedChainBits(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
   const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
   const int total = NumGroups(rec) * rec.maxSfb;
   const int sign = internal ? -1 : 1;
+  int ref = internal ? -rec.scalefactor[0] : rec.globalGain;
+  int bits = 0;
+  for (int b = 0; b < total; ++b) {
+    if (static_cast<unsigned>(books[b] - 1) >= static_cast<unsigned>(kEscCodebook)) continue;
+    const int d = std::clamp(sign * rec.scalefactor[b] - ref, -60, 60);
+    ref += d;
+    bits += length[d];
+  }
+  return bits;
+}
+
+// The counting twins of SectionData and ScaleFactorData in one walk.  The spectral bands'
+// scalefactor chain is first priced as if no difference needed clamping (each reference is then
+// just the previous coded value, so the bands do not wait on each other); when the values span
+// more than the 120 codes the chain is walked again with the clamps.
+struct SideBits {
+  int section;
+  int scalefactor;
+};
+
+SideBits CountSide(const quant::ChannelCodingRecord& rec, const int* books, int internal, bool sections) {
+  const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
+  const int maxSfb = rec.maxSfb;
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  const int sign = internal ? -1 : 1;
   const int start = internal ? -rec.scalefactor[0] : rec.globalGain;
   int last = start, lo = start, hi = start;
-  int bits = 0;
+  SideBits bits{0, 0};
   bool special = false;
-  for (int b = 0; b < total; ++b) {
-    const int book = books[b];
-    const bool coded = static_cast<unsigned>(book - 1) < static_cast<unsigned>(kEscCodebook);
-    const int v = sign * rec.scalefactor[b];
-    const int d = std::clamp(v - last, -60, 60);  // unclamped whenever the span check passes
-    bits += coded ? length[d] : 0;
-    last = coded ? v : last;
-    lo = std::min(lo, last);
-    hi = std::max(hi, last);
-    special |= book >= kNoiseCodebook;
-  }
-  if (hi - lo > 60) {
-    bits = 0;
-    int ref = start;
-    for (int b = 0; b < total; ++b) {
-      if (static_cast<unsigned>(books[b] - 1) >= static_cast<unsigned>(kEscCodebook)) continue;
-      const int d = std::clamp(sign * rec.scalefactor[b] - ref, -60, 60);
-      ref += d;
-      bits += length[d];
+  for (int g = 0, groups = maxSfb > 0 ? NumGroups(rec) : 0; g < groups; ++g) {
+    const int* cb = books + g * maxSfb;
+    const int* sf = rec.scalefactor + g * maxSfb;
+    int runStart = 0;
+    for (int k = 0; k < maxSfb; ++k) {  // without branches: books change unpredictably
+      const int book = cb[k];
+      const bool change = k > 0 && book != cb[k > 0 ? k - 1 : 0];
+      bits.section += change ? cost[k - runStart] : 0;
+      runStart = change ? k : runStart;
+      const bool coded = static_cast<unsigned>(book - 1) < static_cast<unsigned>(kEscCodebook);
+      const int v = sign * sf[k];
+      const int d = std::clamp(v - last, -60, 60);  // unclamped whenever the span check passes
+      bits.scalefactor += coded ? length[d] : 0;
+      last = coded ? v : last;
+      lo = std::min(lo, last);
+      hi = std::max(hi, last);
+      special |= book >= kNoiseCodebook;
     }
+    bits.section += cost[maxSfb - runStart];
   }
-  return special ? bits + CountSpecialScaleFactors(rec, books, internal) : bits;
+  if (!sections) bits.section = 0;
+  if (hi - lo > 60) bits.scalefactor = ClampedChainBits(rec, books, internal);
+  if (special) bits.scalefactor += CountSpecialScaleFactors(rec, books, internal);
+  return bits;
+}
+
+int CountSections(const quant::ChannelCodingRecord& rec, const int* books) {
+  const int maxSfb = rec.maxSfb;
+  if (maxSfb <= 0) return 0;
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  int bits = 0;
+  for (int g = 0, groups = NumGroups(rec); g < groups; ++g) {
+    const int* cb = books + g * maxSfb;
+    int runStart = 0;
+    for (int k = 1; k < maxSfb; ++k) {  // without branches: book changes are unpredictable
+      const bool change = cb[k] != cb[k - 1];
+      bits += change ? cost[k - runStart] : 0;
+      runStart = change ? k : runStart;
+    }
+    bits += cost[maxSfb - runStart];
+  }
+  return bits;
+}
+
+int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  return CountSide(rec, books, internal, false).scalefactor;
 }
 
 // Section bits of the runs of book[lo..hi), runs cut at group starts and at lo, hi.
@@ -275,6 +302,10 @@ int CountScaleFactorBits(const quant::ChannelCodingRecord& rec, int internal) {
 }
 int CountScaleFactorBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal) {
   return CountScaleFactors(rec, codebooks, internal);
+}
+int CountSideBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal) {
+  const SideBits bits = CountSide(rec, codebooks, internal, true);
+  return bits.section + bits.scalefactor;
 }
 int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
   return write ? ScaleFactorData<true>(rec, rec.codebook, 0, w) : ScaleFactorData<false>(rec, rec.codebook, 0, nullptr);

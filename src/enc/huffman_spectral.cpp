@@ -18,7 +18,7 @@ constexpr int kMaxPulseOffset = 31;    // 5-bit pulse_offset
 constexpr int kMaxPulseMagnitude = 16; // 4-bit pulse_amp = |value| - 1
 
 int ChannelCost(quant::ChannelCodingRecord& rec, int internal) {
-  return CountChannelSpectralBits(rec, 0) + CountSectionBits(rec) + CountScaleFactorBits(rec, internal);
+  return CountChannelSpectralBits(rec, 0) + CountSideBitsFor(rec, rec.codebook, internal);
 }
 
 int BandOfLine(const quant::ChannelCodingRecord& rec, int line) {

@@ -280,7 +280,7 @@ int ChannelCost(ChannelCodingRecord& rec) {
     for (int b = 0; b < rec.totalBands; ++b)
       if (rec.noiseFlag[b]) rec.codebook[b] = kNoiseCodebook;
   const int spectral = enc::CountChannelSpectralBits(rec, enc::kLoopVariantKnownMax);
-  return spectral + enc::CountSectionBits(rec) + enc::CountScaleFactorBits(rec, 1);
+  return spectral + enc::CountSideBitsFor(rec, rec.codebook, 1);
 }
 
 int QuantiseAndCost(ChannelCodingRecord& rec, int failCost) {

@@ -81,9 +81,12 @@ TEST(HuffmanCounters, CountingTwinsGiveTheWritersBits) {
     if (trial % 5 == 0)  // long runs of one book: escape lengths
       for (int b = 0; b < rec->totalBands; ++b) rec->codebook[b] = b < rec->totalBands - 2 ? 3 : 0;
     BitWriter* w = BitWriterCreate(1 << 16);
-    EXPECT_EQ(CountSectionBits(*rec), WriteSectionData(*rec, w, 1)) << trial;
+    const int sections = WriteSectionData(*rec, w, 1);
+    EXPECT_EQ(CountSectionBits(*rec), sections) << trial;
     BitWriterReset(*w);
-    EXPECT_EQ(CountScaleFactorBits(*rec, 0), WriteScaleFactorData(*rec, w, 1)) << trial;
+    const int scalefactors = WriteScaleFactorData(*rec, w, 1);
+    EXPECT_EQ(CountScaleFactorBits(*rec, 0), scalefactors) << trial;
+    EXPECT_EQ(CountSideBitsFor(*rec, rec->codebook, 0), sections + scalefactors) << trial;
     BitWriterFree(w);
   }
 }
