@@ -185,28 +185,27 @@ void InvalidateDistortionCache(ChannelCodingRecord& rec) {
 DistortionSums MeasureDistortion(ChannelCodingRecord& rec) {
   const QuantiserTables& t = QuantTables();
   DistortionSums s{};
-  float product = 1.0f;
   for (int b = 0; b < rec.totalBands; ++b) {
     const int diff = rec.scalefactor[b] - rec.globalGain;
-    float d;
-    if (diff == rec.cachedDiff[b]) {
-      d = rec.cachedDistortion[b];
-    } else {
-      const int start = rec.bandOffset[b];
-      const int width = rec.bandOffset[b + 1] - start;
-      d = dsp::BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
-      if (d < 1.0f) d = 0.0f;  // errors below one unit are inaudible at any weight
-      d *= rec.weight[b];
-      rec.cachedDiff[b] = diff;
-      rec.cachedDistortion[b] = d;
-    }
+    if (diff == rec.cachedDiff[b]) continue;
+    const int start = rec.bandOffset[b];
+    const int width = rec.bandOffset[b + 1] - start;
+    float d = dsp::BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
+    if (d < 1.0f) d = 0.0f;  // errors below one unit are inaudible at any weight
+    d *= rec.weight[b];
+    rec.cachedDiff[b] = diff;
+    rec.cachedDistortion[b] = d;
+  }
+  // The sums in band order without branches (adding 0 and multiplying by 1 change nothing).
+  float product = 1.0f;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const float d = rec.cachedDistortion[b];
+    const bool over = d > 1.0f;
     rec.distortion[b] = d;
     s.totalSum += d;
-    if (d > 1.0f) {
-      ++s.count;
-      s.overSum += d;
-      product *= d;
-    }
+    s.count += over ? 1 : 0;
+    s.overSum += over ? d : 0.0f;
+    product *= over ? d : 1.0f;
   }
   // The "mean" is the product divided by the count: it grows quickly with a few very bad bands.
   if (s.count > 0) {

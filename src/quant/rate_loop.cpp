@@ -82,6 +82,7 @@ struct LoopState {
   int strategy = 1;
   bool keepGoing = true;
   bool reservoirExhausted = false;
+  bool bestSaved = false;  // best.y holds the lines of best.scalefactor
   DistortionSums sums{};
   BestIteration best{};
 };
@@ -378,21 +379,37 @@ bool Less(const DistortionSums& a, const DistortionSums& b) {
   return a.totalSum < b.totalSum;
 }
 
+// A band's prepared magnitudes amplified s times are always the same floats, so between two
+// states only the bands whose amplification differs need their lines copied.
+void CopyChangedBands(const ChannelCodingRecord& rec, const int* fromSf, const float* from, const int* toSf, float* to,
+                      uint8_t* copied) {
+  for (int b = 0; b < rec.totalBands; ++b) {
+    if (fromSf[b] == toSf[b]) continue;
+    const int start = rec.bandOffset[b];
+    std::memcpy(to + start, from + start, sizeof(float) * static_cast<size_t>(BandWidth(rec, b)));
+    if (copied) copied[b] = 1;
+  }
+}
+
 void SaveBest(LoopState& s) {
   ChannelCodingRecord& rec = s.rec;
   s.best.gain = rec.globalGain;
   s.best.budget = s.fittedBudget;
   s.best.sums = s.sums;
+  if (!s.bestSaved) {
+    if (rec.codedLines32 > 0) dsp::VecCopy(rec.y, s.best.y, rec.codedLines32);
+    s.bestSaved = true;
+  } else {
+    CopyChangedBands(rec, rec.scalefactor, rec.y, s.best.scalefactor, s.best.y, nullptr);
+  }
   std::memcpy(s.best.scalefactor, rec.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
-  if (rec.codedLines32 > 0) dsp::VecCopy(rec.y, s.best.y, rec.codedLines32);
 }
 
 void RestoreBest(LoopState& s) {
   ChannelCodingRecord& rec = s.rec;
   rec.globalGain = s.best.gain;
+  CopyChangedBands(rec, s.best.scalefactor, s.best.y, rec.scalefactor, rec.y, rec.requantise);
   std::memcpy(rec.scalefactor, s.best.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
-  if (rec.codedLines32 > 0) dsp::VecCopy(s.best.y, rec.y, rec.codedLines32);
-  rec.quantValid = 0;
   InvalidateDistortionCache(rec);
   QuantiseAndMark(rec);
   s.sums = MeasureDistortion(rec);
