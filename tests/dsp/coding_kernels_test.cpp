@@ -115,6 +115,30 @@ TEST(QuantiseBands, EveryColumnGivesTheGenericBits) {
   }
 }
 
+// Values within a hair of rounding up or down, where a float shortcut would go wrong unless it
+// notices; every column must still give the double-precision result.
+TEST(QuantiseBands, ValuesNextToHalfIntegersRoundLikeTheGenericKernel) {
+  std::vector<float> y;
+  for (int k = 0; k < 8200; k += 7)
+    for (const float off : {-2e-3f, -1e-3f, -2e-4f, -3e-5f, 0.0f, 3e-5f, 2e-4f, 1e-3f, 2e-3f})
+      y.push_back(static_cast<float>(k) + 0.5946f + off * static_cast<float>(k > 100 ? k / 100 : 1));
+  while (y.size() % 8 != 0) y.push_back(1.0f);
+  const int offsets[2] = {0, static_cast<int>(y.size())};
+  for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
+    SCOPED_TRACE(ColumnName(column));
+    for (const double step : {1.0, 0.5, 0.25}) {
+      std::vector<int32_t> qa(y.size(), 0), qb(y.size(), 0);
+      uint8_t fa = 0, fb = 0;
+      int32_t pa = 0, pb = 0;
+      const int ra = generic::QuantiseBands(y.data(), qa.data(), offsets, 1, step, &fa, &pa);
+      const int rb = Impl<QuantiseBandsFn>(kSlotQuantiseBands, column)(y.data(), qb.data(), offsets, 1, step, &fb, &pb);
+      EXPECT_EQ(ra, rb);
+      EXPECT_EQ(qa, qb) << step;
+      EXPECT_EQ(pa, pb);
+    }
+  }
+}
+
 TEST(BandError, SumsSquaredErrorsOfTheClampedPowerTable) {
   std::vector<float> power(16384);
   for (int i = 0; i < 16384; ++i) power[i] = static_cast<float>(i);

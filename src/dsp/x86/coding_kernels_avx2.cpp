@@ -13,41 +13,57 @@
 
 namespace aacs::dsp::avx2 {
 
+namespace {
+
+// step * y - 0.0946 rounded to the nearest integer, the way the generic kernel gets it: product
+// and sum in double precision, rounded to float at 2^23.
+inline __m256i ExactEight(const float* y, __m256d step) {
+  const __m256d bias = _mm256_set1_pd(8388607.9054);
+  const __m256 yv = _mm256_loadu_ps(y);
+  const __m256d lo = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(yv)), step), bias);
+  const __m256d hi = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(yv, 1)), step), bias);
+  const __m256 sum = _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
+  return _mm256_sub_epi32(_mm256_castps_si256(sum), _mm256_set1_epi32(0x4B000000));
+}
+
+// The same in float arithmetic.  Below 8190 the float product and difference stray less than
+// 0.001 from the double ones, so wherever that value lies more than 0.001 from a half-integer
+// both round to the same integer.  Lanes that do not (about one in five hundred), larger values
+// and non-numbers take the double path for all eight.
+inline __m256i FastEight(const float* y, __m256 step, __m256d exactStep) {
+  const __m256 u = _mm256_sub_ps(_mm256_mul_ps(_mm256_loadu_ps(y), step), _mm256_set1_ps(0.0946f));
+  const __m256 nearest = _mm256_round_ps(u, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  const __m256 distance = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), _mm256_sub_ps(u, nearest));
+  const __m256 unsure = _mm256_or_ps(_mm256_cmp_ps(distance, _mm256_set1_ps(0.499f), _CMP_GT_OQ),
+                                     _mm256_cmp_ps(u, _mm256_set1_ps(8190.0f), _CMP_NLE_UQ));
+  if (!_mm256_testz_ps(unsure, unsure)) return ExactEight(y, exactStep);
+  return _mm256_cvtps_epi32(nearest);
+}
+
+}  // namespace
+
 int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
                   int32_t* peak) {
-  const __m256d s = _mm256_set1_pd(step), bias = _mm256_set1_pd(8388607.9054);
-  const __m256i twoPow23 = _mm256_set1_epi32(0x4B000000);
+  const __m256d s = _mm256_set1_pd(step);
+  const float stepFloat = static_cast<float>(step);
+  const bool floatStep = static_cast<double>(stepFloat) == step;  // the quantiser's steps are floats
+  const __m256 sf = _mm256_set1_ps(stepFloat);
   for (int b = 0; b < bands; ++b) {
     __m256i differs = _mm256_setzero_si256(), largest = _mm256_setzero_si256();
     int i = bandOffset[b];
     const int end = bandOffset[b + 1];
     for (; i + 8 <= end; i += 8) {
-      const __m256 yv = _mm256_loadu_ps(y + i);
-      const __m256d lo = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(yv)), s), bias);
-      const __m256d hi = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(yv, 1)), s), bias);
-      const __m256 sum = _mm256_set_m128(_mm256_cvtpd_ps(hi), _mm256_cvtpd_ps(lo));
-      const __m256i v = _mm256_sub_epi32(_mm256_castps_si256(sum), twoPow23);
+      const __m256i v = floatStep ? FastEight(y + i, sf, s) : ExactEight(y + i, s);
       auto* line = reinterpret_cast<__m256i*>(q + i);
       differs = _mm256_or_si256(differs, _mm256_xor_si256(v, _mm256_loadu_si256(line)));
       largest = _mm256_max_epi32(largest, v);
       _mm256_storeu_si256(line, v);
     }
-    if (i + 4 <= end) {
-      const __m128 yv = _mm_loadu_ps(y + i);
-      const __m256d d = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(yv), s), bias);
-      const __m128i v = _mm_sub_epi32(_mm_castps_si128(_mm256_cvtpd_ps(d)), _mm256_castsi256_si128(twoPow23));
-      auto* line = reinterpret_cast<__m128i*>(q + i);
-      const __m128i x = _mm_xor_si128(v, _mm_loadu_si128(line));
-      differs = _mm256_or_si256(differs, _mm256_zextsi128_si256(x));
-      largest = _mm256_max_epi32(largest, _mm256_zextsi128_si256(v));
-      _mm_storeu_si128(line, v);
-      i += 4;
-    }
     __m128i top4 = _mm_max_epi32(_mm256_castsi256_si128(largest), _mm256_extracti128_si256(largest, 1));
     top4 = _mm_max_epi32(top4, _mm_shuffle_epi32(top4, _MM_SHUFFLE(1, 0, 3, 2)));
     top4 = _mm_max_epi32(top4, _mm_shuffle_epi32(top4, _MM_SHUFFLE(2, 3, 0, 1)));
     int32_t rest = 0, top = _mm_cvtsi128_si32(top4);
-    for (; i < end; ++i) {  // widths are multiples of 4 in practice
+    for (; i < end; ++i) {  // the last four lines of a band of 4 (mod 8) lines
       const float sum = static_cast<float>(step * y[i] + 8388607.9054);
       int32_t v;
       std::memcpy(&v, &sum, sizeof v);
