@@ -135,6 +135,7 @@ TEST(QuantiseBands, ValuesNextToHalfIntegersRoundLikeTheGenericKernel) {
       EXPECT_EQ(ra, rb);
       EXPECT_EQ(qa, qb) << step;
       EXPECT_EQ(pa, pb);
+      for (size_t i = 0; i < y.size(); ++i) ASSERT_EQ(qa[i], Reference(step, y[i])) << i;
     }
   }
 }
