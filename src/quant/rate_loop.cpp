@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -257,11 +258,13 @@ void LimitEntropy(ChannelCodingRecord& rec, const float* energy, int available) 
   }
 }
 
+// Prepared magnitudes are never negative, so a band has one above 0 when some line's bits are
+// not all zero (an integer OR the compiler vectorises).
 void FlagNonzeroBands(ChannelCodingRecord& rec) {
   for (int b = 0; b < rec.totalBands; ++b) {
-    uint8_t any = 0;
-    for (int i = rec.bandOffset[b]; i < rec.bandOffset[b + 1]; ++i) any |= rec.y[i] > 0.0f;
-    rec.bandNonzero[b] = any;
+    uint32_t any = 0;
+    for (int i = rec.bandOffset[b]; i < rec.bandOffset[b + 1]; ++i) any |= std::bit_cast<uint32_t>(rec.y[i]);
+    rec.bandNonzero[b] = any != 0;
   }
 }
 
@@ -276,10 +279,14 @@ void UpdateStartGain(StreamContext& ctx, int ch, float peak) {
 
 // ---- Costs and loops ----------------------------------------------------------------------
 
-int ChannelCost(ChannelCodingRecord& rec) {
+// Noise bands code codebook 13 (the chooser keeps it from here on, so this is done once).
+void SetNoiseBooks(ChannelCodingRecord& rec) {
   if (!IsShort(rec))
     for (int b = 0; b < rec.totalBands; ++b)
       if (rec.noiseFlag[b]) rec.codebook[b] = kNoiseCodebook;
+}
+
+int ChannelCost(ChannelCodingRecord& rec) {
   const int spectral = enc::CountChannelSpectralBits(rec, enc::kLoopVariantKnownMax);
   return spectral + enc::CountSideBitsFor(rec, rec.codebook, 1);
 }
@@ -464,26 +471,34 @@ bool Amplify(LoopState& s) {
     return any;
   }
   // Bands from the most distorted down, equal distortions in band order (a stable sort by
-  // falling distortion).  The walk usually stops after a few bands, so the next one is found
-  // by a scan when every distortion is a number; otherwise the sort decides.
+  // falling distortion).  Distortions are numbers >= 0, whose bits order like their values:
+  // one integer key per band (inverted bits, then the band) sorts the same way.  Strategy 2
+  // takes the first eligible band of that order, which a scan finds.
   int order[kMaxCodedBands];
-  bool numbers = true;
+  bool keys = true;
   for (int b = 0; b < n; ++b) {
     order[b] = b;
-    numbers &= rec.distortion[b] == rec.distortion[b];
+    keys &= rec.distortion[b] == rec.distortion[b] && !std::signbit(rec.distortion[b]);
   }
-  if (!numbers)
+  if (!keys) {
     std::stable_sort(order, order + n, [&](int a, int b) { return rec.distortion[a] > rec.distortion[b]; });
-  uint8_t visited[kMaxCodedBands] = {};
+  } else if (s.strategy == 2) {
+    int worst = -1;
+    for (int b = 0; b < n; ++b)
+      if (Eligible(rec, b, 1.0f) && (worst < 0 || rec.distortion[b] > rec.distortion[worst])) worst = b;
+    if (worst < 0) return false;
+    AmplifyBand(rec, worst);
+    return true;
+  } else {
+    uint64_t key[kMaxCodedBands];
+    for (int b = 0; b < n; ++b)
+      key[b] = static_cast<uint64_t>(~std::bit_cast<uint32_t>(rec.distortion[b])) << 32 | static_cast<uint32_t>(b);
+    std::sort(key, key + n);
+    for (int b = 0; b < n; ++b) order[b] = static_cast<int>(key[b] & 0xFFFFFFFFu);
+  }
   float amplified = 0.0f;
   for (int k = 0; k < n; ++k) {
-    int b = order[k];
-    if (numbers) {
-      b = -1;
-      for (int c = 0; c < n; ++c)
-        if (!visited[c] && (b < 0 || rec.distortion[c] > rec.distortion[b])) b = c;
-      visited[b] = 1;
-    }
+    const int b = order[k];
     if (!Eligible(rec, b, 1.0f)) continue;
     AmplifyBand(rec, b);
     any = true;
@@ -681,6 +696,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
 
   const float peak = PrepareMagnitudes(rec, rec.grouped, MagnitudeFloor(ctx.vbrMode, ctx.bitRate), ctx.signTable);
   FlagNonzeroBands(rec);
+  SetNoiseBooks(rec);
   rec.loopIterations = 0;
   if (!(peak > 0.0f)) {
     FinalZero(ctx, ch, budget);
