@@ -167,14 +167,15 @@ BookChoice BestBook(const LengthTables& t, const int32_t* q, int n, int maxValue
   if (maxValue <= 0) return {0, 0};
   const int group = PackedGroup(maxValue);
   if (group < 0) return {BandCost(t, q, n, kEscCodebook), kEscCodebook};
-  int books[3];
-  const int count = CandidateBooks(maxValue, books);
+  // The candidates of each group (the first book of group g is 2g + 1, as CandidateBooks lists
+  // them); the two-book group has no third.
+  const int first = 2 * group + 1;
   const uint64_t costs = PackedBandCosts(t, q, n, group);
-  BookChoice best{PackedField(costs, 0), books[0]};
-  for (int k = 1; k < count; ++k) {
-    const int bits = PackedField(costs, k);
-    if (bits < best.bits) best = {bits, books[k]};
-  }
+  const int c0 = PackedField(costs, 0), c1 = PackedField(costs, 1);
+  const int c2 = group == 4 ? 1 << 30 : PackedField(costs, 2);
+  BookChoice best{c0, first};
+  if (c1 < best.bits) best = {c1, first + 1};
+  if (c2 < best.bits) best = {c2, first + 2};
   return best;
 }
 

@@ -51,8 +51,8 @@ int CandidateBooks(int maxValue, int* books);
 uint64_t PackedBandCosts(const LengthTables& t, const int32_t* q, int n, int group);
 // The packed group of a band maximum 1..12 (-1 for 0 and for the escape book).
 inline int PackedGroup(int maxValue) {
-  return maxValue <= 0 ? -1 : maxValue == 1 ? 0 : maxValue == 2 ? 1 : maxValue <= 4 ? 2 : maxValue <= 7 ? 3
-                                                                                   : maxValue <= 12 ? 4 : -1;
+  constexpr int8_t kGroup[13] = {-1, 0, 1, 2, 2, 3, 3, 3, 4, 4, 4, 4, 4};
+  return maxValue >= 0 && maxValue <= 12 ? kGroup[maxValue] : -1;
 }
 inline int PackedField(uint64_t packed, int k) { return static_cast<int>((packed >> (16 * k)) & 0xFFFF); }
 
