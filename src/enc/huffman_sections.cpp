@@ -243,17 +243,20 @@ namespace detail {
 int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last) {
   const int total = NumGroups(rec) * rec.maxSfb;
   if (rec.maxSfb <= 0 || first >= last) return 0;
-  auto before = [&](int k) { return k >= first && k < last ? old[k - first] : books[k]; };
-  // Widen [first, last) to positions that start a run both before and after the change.
+  // Widen [first, last) to positions that start a run both before and after the change (the
+  // books outside [first, last) are the same in both).
   const int groupStart = first - first % rec.maxSfb;
   const int groupEnd = std::min(total, ((last - 1) / rec.maxSfb + 1) * rec.maxSfb);
   int lo = first;
-  while (lo > groupStart && (before(lo - 1) == before(lo) || books[lo - 1] == books[lo])) --lo;
+  if (lo > groupStart && (books[lo - 1] == old[0] || books[lo - 1] == books[lo]))
+    for (--lo; lo > groupStart && books[lo - 1] == books[lo];) --lo;
   int hi = last;
-  while (hi < groupEnd && (before(hi) == before(hi - 1) || books[hi] == books[hi - 1])) ++hi;
+  if (hi < groupEnd && (books[hi] == old[last - 1 - first] || books[hi] == books[hi - 1]))
+    for (++hi; hi < groupEnd && books[hi] == books[hi - 1];) ++hi;
   int previous[kMaxCodedBands];
-  std::copy(books + lo, books + hi, previous + lo);
+  std::copy(books + lo, books + first, previous + lo);
   std::copy(old, old + (last - first), previous + first);
+  std::copy(books + last, books + hi, previous + last);
   return RangeSectionBits(rec, books, lo, hi) - RangeSectionBits(rec, previous, lo, hi);
 }
 
