@@ -74,6 +74,15 @@ struct VariantTableStorage {
   PrimitiveVariants rows[kNumTableSlots];
 };
 
+#if AACS_HAVE_X86
+// Slots whose SIMD kernels give the generic column's bits: the MMX column (every x86-64
+// processor has SSE2 as well) takes them too, which changes no output of that column.
+bool SameBitsAsGeneric(int slot) {
+  return slot == kSlotFirFilter || slot == kSlotQuantiseBands || slot == kSlotBandError || slot == kSlotBandSums ||
+         slot == kSlotRowDots;
+}
+#endif
+
 VariantTableStorage BuildVariantTable() {
   VariantTableStorage table{};
 #if AACS_HAVE_X86
@@ -92,6 +101,7 @@ VariantTableStorage BuildVariantTable() {
     if (sse2Column[slot] != nullptr) {
       row.impl[kCpuSse] = sse2Column[slot];  // x86-64 always has SSE2
       row.impl[kCpuSse2] = avx2 ? avx2Column[slot] : sse2Column[slot];
+      if (SameBitsAsGeneric(slot)) row.impl[kCpuMmx] = row.impl[kCpuSse2];
     }
 #endif
   }

@@ -153,6 +153,18 @@ TEST(PerfRegression, GenericColumnStreamsAreUnchangedToTheByte) {
   }
 }
 
+// The MMX column runs the generic code except for kernels that give the generic bits (on x86
+// their SIMD versions): its streams must be the generic column's.
+TEST(PerfRegression, MmxColumnStreamsAreTheGenericColumnsToTheByte) {
+  BoundColumn column(dsp::kCpuMmx);
+  ASSERT_TRUE(column.bound());
+  for (const Case& c : kCases) {
+    const std::vector<uint8_t> bytes = EncodeCase(c);
+    ASSERT_FALSE(bytes.empty()) << c.name;
+    EXPECT_EQ(Sha256Hex(bytes), c.sha256) << c.name;
+  }
+}
+
 // The SIMD column computes the same functions to float accuracy; where a rounding difference
 // tips a decision the streams part, but what a listener hears must stay the same.
 TEST(PerfRegression, BoundColumnDecodesCloseToTheGenericColumn) {
