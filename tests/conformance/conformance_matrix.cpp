@@ -1,0 +1,231 @@
+// tests/conformance/conformance_matrix.cpp — builds the configuration matrix and checks one
+// configuration end to end: encode through the public API, walk the stream with the independent
+// parser, decode with FFmpeg or faad, compare counts and level.
+#include "conformance/conformance_matrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "support/aac_parser.h"
+#include "support/audio_support.h"
+
+namespace aacs::testing {
+namespace {
+
+constexpr int kRates[12] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+struct Layout {
+  int channels, lfe;
+};
+constexpr Layout kLayouts[7] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 1}, {6, 0}};
+constexpr int kQualities[5] = {-1, 0, 5, 9, 10};
+constexpr HeaderForm kHeaders[3] = {HeaderForm::kAdts56Ffmpeg, HeaderForm::kAdts58Faad, HeaderForm::kAdifFaad};
+constexpr int kMinChannelFrameBits = 64, kMaxChannelFrameBits = 6144;
+
+int64_t FrameBits(int kbps, int rate) { return static_cast<int64_t>(kbps) * 1000 * 1024 / rate; }
+
+// Half a second of the rate's clip, spread over the layout's channels in element order
+// (C L R Ls Rs and LFE, or a sixth full-band channel).  The LFE channel gets a low-passed mix.
+Audio ClipForLayout(int rate, int channels, int lfe) {
+  static std::mutex mutex;
+  static std::map<int, Audio> clips;
+  Audio stereo;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    Audio& cached = clips[rate];
+    if (cached.channels == 0) {
+      char name[64];
+      std::snprintf(name, sizeof name, "rates/music_1s_%05d.wav", rate);
+      ReadWav(DataPath(name), cached);
+    }
+    stereo = cached;
+  }
+  Audio out;
+  out.sampleRate = rate;
+  out.channels = channels;
+  const int frames = std::min(stereo.Frames(), rate / 2);
+  float lowpassed = 0.0f;
+  const float pole = std::exp(-2.0f * static_cast<float>(M_PI) * 120.0f / static_cast<float>(rate));
+  for (int i = 0; i < frames; ++i) {
+    const float l = stereo.At(i, 0), r = stereo.At(i, 1), mid = 0.5f * (l + r);
+    const float lDelayed = i >= 7 ? stereo.At(i - 7, 0) : 0.0f, rDelayed = i >= 11 ? stereo.At(i - 11, 1) : 0.0f;
+    lowpassed = pole * lowpassed + (1.0f - pole) * mid;
+    float frame[6];
+    if (channels == 1) frame[0] = mid;
+    if (channels == 2) frame[0] = l, frame[1] = r;
+    if (channels >= 3) frame[0] = mid, frame[1] = l, frame[2] = r;
+    if (channels == 4) frame[3] = 0.6f * (l - r);
+    if (channels >= 5) frame[3] = 0.6f * lDelayed, frame[4] = 0.6f * rDelayed;
+    if (channels == 6) frame[5] = lfe ? 2.0f * lowpassed : 0.5f * (l - r);
+    for (int c = 0; c < channels; ++c) out.samples.push_back(std::round(frame[c]));
+  }
+  return out;
+}
+
+// Walks the stream with the independent parser: frame count and the largest raw data block per
+// channel.  Returns false with a message when the stream does not parse.
+bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* frames, int* maxBits,
+                std::string* error) {
+  *frames = 0;
+  *maxBits = 0;
+  if (c.header != HeaderForm::kAdifFaad) {
+    std::vector<aacs::test::ParsedFrame> parsed;
+    if (!aacs::test::ParseAdtsStream(bytes.data(), bytes.size(), c.header == HeaderForm::kAdts58Faad ? 58 : 56,
+                                     &parsed, error))
+      return false;
+    for (const auto& f : parsed) *maxBits = std::max(*maxBits, f.rawBits);
+    *frames = static_cast<int>(parsed.size());
+    return true;
+  }
+  aacs::test::AdifHeader header;
+  if (!aacs::test::ParseAdifHeader(bytes.data(), bytes.size(), &header, error)) return false;
+  aacs::test::StreamFormat format;
+  format.sfIndex = header.pce.sfIndex;
+  size_t pos = static_cast<size_t>(header.headerBytes);
+  while (pos < bytes.size()) {
+    aacs::test::ParsedFrame f;
+    std::string e;
+    if (!aacs::test::ParseRawDataBlock(&bytes[pos], bytes.size() - pos, format, &f, &e)) {
+      *error = "raw block " + std::to_string(*frames) + ": " + e;
+      return false;
+    }
+    *maxBits = std::max(*maxBits, f.rawBits);
+    pos += static_cast<size_t>((f.totalBits + 7) / 8);
+    ++*frames;
+  }
+  return true;
+}
+
+// A decoder's complaint: FFmpeg prints nothing at -v error unless something is wrong; faad -q
+// prints nothing either on a clean decode.
+bool DecoderComplained(const Decoded& d) { return d.status != 0 || !d.errors.empty(); }
+
+std::string Fail(const char* what, double got, double want) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%s: %g, expected %g", what, got, want);
+  return text;
+}
+
+}  // namespace
+
+std::vector<int> BitRateSpread(int sampleRate, int channels) {
+  const int64_t low = std::max<int64_t>(8, (static_cast<int64_t>(kMinChannelFrameBits) * channels * sampleRate + 1024 * 1000 - 1) /
+                                               (1024 * 1000));
+  const int64_t high = static_cast<int64_t>(kMaxChannelFrameBits) * channels * sampleRate / (1024 * 1000);
+  std::set<int> rates;
+  for (int i = 0; i <= 4; ++i) {
+    const double k = static_cast<double>(low) * std::pow(static_cast<double>(high) / static_cast<double>(low), i / 4.0);
+    rates.insert(static_cast<int>(std::clamp<int64_t>(std::llround(k), low, high)));
+  }
+  return {rates.begin(), rates.end()};
+}
+
+std::vector<MatrixConfig> FullMatrix() {
+  std::vector<MatrixConfig> all;
+  for (int rate : kRates)
+    for (const Layout& layout : kLayouts)
+      for (int kbps : BitRateSpread(rate, layout.channels))
+        for (int preset = 0; preset <= 9; ++preset)
+          for (int quality : kQualities)
+            for (HeaderForm header : kHeaders)
+              all.push_back(MatrixConfig{rate, layout.channels, layout.lfe, kbps, preset, quality, header});
+  return all;
+}
+
+std::vector<MatrixConfig> SampledMatrix(int count) {
+  // mt19937's sequence is fixed by the standard; distributions are not, so plain modulo is used.
+  std::mt19937 rng(20261205u);
+  auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  std::vector<MatrixConfig> sample;
+  std::set<std::string> names;
+  auto add = [&](const MatrixConfig& c) {
+    if (names.insert(ConfigName(c)).second) sample.push_back(c);
+  };
+  for (int rate : kRates)
+    for (const Layout& layout : kLayouts) {
+      const std::vector<int> spread = BitRateSpread(rate, layout.channels);
+      for (int kbps : {spread.front(), spread.back()})
+        add(MatrixConfig{rate, layout.channels, layout.lfe, kbps, pick(10), kQualities[pick(5)], kHeaders[pick(3)]});
+    }
+  const std::vector<MatrixConfig> all = FullMatrix();
+  while (static_cast<int>(sample.size()) < count && sample.size() < all.size())
+    add(all[static_cast<size_t>(pick(static_cast<int>(all.size())))]);
+  return sample;
+}
+
+std::string ConfigName(const MatrixConfig& c) {
+  static const char* kHeaderNames[3] = {"adts56", "adts58", "adif"};
+  char name[96];
+  std::snprintf(name, sizeof name, "r%d_c%d%s_k%d_p%d_q%s%d_%s", c.sampleRate, c.channels, c.lfe ? "lfe" : "",
+                c.kbps, c.preset, c.quality < 0 ? "m" : "", std::abs(c.quality),
+                kHeaderNames[static_cast<int>(c.header)]);
+  return name;
+}
+
+double LevelToleranceDb(int bitsPerChannelFrame) {
+  // Below a few hundred bits per channel and frame the rate loops keep only the strongest low
+  // bands with coarse steps, so the level may move by several dB; with a normal budget it stays
+  // within a dB or two of the input.
+  if (bitsPerChannelFrame >= 1500) return 1.5;
+  if (bitsPerChannelFrame >= 600) return 3.0;
+  if (bitsPerChannelFrame >= 250) return 6.0;
+  return 10.0;
+}
+
+MatrixOutcome RunMatrixConfig(const MatrixConfig& c) {
+  MatrixOutcome o;
+  const Audio in = ClipForLayout(c.sampleRate, c.channels, c.lfe);
+  if (in.Frames() == 0) {
+    o.failure = "no input clip";
+    return o;
+  }
+  EncodeOptions options;
+  options.kbps = c.kbps;
+  options.preset = c.preset;
+  options.quality = c.quality;
+  options.lfe = c.lfe;
+  options.headerType = c.header == HeaderForm::kAdifFaad ? 1 : 2;
+  options.adtsBits = c.header == HeaderForm::kAdts58Faad ? 58 : 56;
+  const Encoded enc = EncodeAudio(in, options);
+  if (!enc.opened) return o.failure = "open refused an accepted configuration", o;
+  if (enc.lastResult != 2) return o.failure = Fail("last encode result", enc.lastResult, 2), o;
+  const int calls = (in.Frames() + 1023) / 1024;
+  if (enc.calls != calls) return o.failure = Fail("encode calls", enc.calls, calls), o;
+  std::string error;
+  if (!WalkStream(enc.bytes, c, &o.frames, &o.maxChannelBits, &error)) return o.failure = "parser: " + error, o;
+  o.maxChannelBits = (o.maxChannelBits + c.channels - 1) / c.channels;
+  if (o.frames != calls + 1) return o.failure = Fail("frames", o.frames, calls + 1), o;
+  if (o.maxChannelBits > kMaxChannelFrameBits)
+    return o.failure = Fail("raw data block bits per channel", o.maxChannelBits, kMaxChannelFrameBits), o;
+
+  const bool ffmpeg = c.header == HeaderForm::kAdts56Ffmpeg;
+  const Decoded dec = ffmpeg ? DecodeFfmpeg(enc.bytes)
+                             : DecodeFaad(enc.bytes, c.header == HeaderForm::kAdts58Faad,
+                                          c.header == HeaderForm::kAdifFaad ? ".adif" : ".aac");
+  if (DecoderComplained(dec)) return o.failure = "decoder: status " + std::to_string(dec.status) + ": " + dec.errors, o;
+  // faad plays mono as two equal channels (it allows for parametric stereo), and below 32 kHz it
+  // allows for implicit SBR by outputting twice the rate (two output samples per coded sample).
+  const int wantChannels = !ffmpeg && c.channels == 1 ? 2 : c.channels;
+  const int upsampling = !ffmpeg && c.sampleRate <= 24000 ? 2 : 1;
+  if (dec.audio.channels != wantChannels) return o.failure = Fail("decoded channels", dec.audio.channels, wantChannels), o;
+  if (dec.audio.sampleRate != c.sampleRate * upsampling)
+    return o.failure = Fail("decoded rate", dec.audio.sampleRate, c.sampleRate * upsampling), o;
+  // faad does not output the first frame (the encoder's one-frame delay), FFmpeg does.
+  const int decodedFrames = ffmpeg ? o.frames : o.frames - 1;
+  if (dec.audio.Frames() != decodedFrames * 1024 * upsampling)
+    return o.failure = Fail("decoded samples per channel", dec.audio.Frames(), decodedFrames * 1024 * upsampling), o;
+  o.inputLevelDb = LevelDb(in);
+  o.decodedLevelDb = LevelDb(dec.audio, ffmpeg ? 1024 : 0, in.Frames() * upsampling);
+  o.levelToleranceDb = LevelToleranceDb(static_cast<int>(FrameBits(c.kbps, c.sampleRate) / c.channels));
+  if (std::fabs(o.decodedLevelDb - o.inputLevelDb) > o.levelToleranceDb)
+    return o.failure = Fail("decoded level (dB)", o.decodedLevelDb, o.inputLevelDb), o;
+  o.passed = true;
+  return o;
+}
+
+}  // namespace aacs::testing

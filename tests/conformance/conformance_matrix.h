@@ -1,0 +1,50 @@
+// tests/conformance/conformance_matrix.h — the configuration matrix that every accepted stream
+// format must survive: rates x channel layouts x bit rates x presets x quality levels x header
+// forms, and one check of a configuration against real decoders.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace aacs::testing {
+
+enum class HeaderForm { kAdts56Ffmpeg, kAdts58Faad, kAdifFaad };
+
+struct MatrixConfig {
+  int sampleRate = 44100;
+  int channels = 2;
+  int lfe = 0;
+  int kbps = 128;
+  int preset = 0;
+  int quality = 9;
+  HeaderForm header = HeaderForm::kAdts56Ffmpeg;
+};
+
+// The whole matrix, in a fixed order.
+std::vector<MatrixConfig> FullMatrix();
+// A fixed-seed sample of `count` configurations (the same sample on every run), always with the
+// lowest and highest bit rate of every rate and layout among them.
+std::vector<MatrixConfig> SampledMatrix(int count);
+// The bit rates (kbit/s) tried for a rate and channel count: the lowest and highest that open
+// accepts and three in between.
+std::vector<int> BitRateSpread(int sampleRate, int channels);
+
+std::string ConfigName(const MatrixConfig& c);
+
+struct MatrixOutcome {
+  bool passed = false;
+  std::string failure;         // first problem found, empty when passed
+  int frames = 0;              // frames in the stream
+  int maxChannelBits = 0;      // largest raw data block per channel
+  double inputLevelDb = 0.0;
+  double decodedLevelDb = 0.0;
+  double levelToleranceDb = 0.0;
+};
+
+// Encodes 0.5 s of the rate's music clip in the configuration's layout, decodes it with the
+// decoder of its header form and checks counts, frame sizes and level.
+MatrixOutcome RunMatrixConfig(const MatrixConfig& config);
+
+// Level tolerance in dB for a stream with `bitsPerChannelFrame` bits per channel and frame.
+double LevelToleranceDb(int bitsPerChannelFrame);
+
+}  // namespace aacs::testing
