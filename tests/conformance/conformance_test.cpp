@@ -34,10 +34,10 @@ void Record(const MatrixConfig& c, const MatrixOutcome& o) {
   std::string failure = o.failure;
   for (char& ch : failure)
     if (ch == '\n' || ch == '\t') ch = ' ';
-  std::fprintf(f, "%s\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%s\t%d\t%d\t%.2f\t%.2f\t%.1f\t%s\n", ConfigName(c).c_str(),
+  std::fprintf(f, "%s\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%s\t%d\t%d\t%.2f\t%.2f\t%d\t%s\n", ConfigName(c).c_str(),
                c.sampleRate, c.channels, c.lfe, c.kbps, c.preset, c.quality, static_cast<int>(c.header),
                o.passed ? "pass" : "FAIL", o.frames, o.maxChannelBits, o.inputLevelDb, o.decodedLevelDb,
-               o.levelToleranceDb, failure.c_str());
+               o.payloadBits, failure.c_str());
   std::fclose(f);
 }
 
