@@ -34,6 +34,16 @@ namespace {
 
 constexpr int kMaxFramesPerResampledCall = kMaxWorkFrames / kFrameLength + 1;
 
+// Average bit rate of the finished stream for the ADIF header: the 64-bit bit total over the
+// frames' duration, worked out in double so that streams of many hours neither wrap nor lose
+// precision; clamped to what the unsigned field can hold.
+uint32_t AverageBitRate(const StreamContext& ctx) {
+  if (ctx.frameCount <= 0 || ctx.sampleRate <= 0) return 0;
+  const double seconds = static_cast<double>(ctx.frameCount) * kFrameLength / ctx.sampleRate;
+  const double bitRate = static_cast<double>(ctx.totalBits) / seconds;
+  return bitRate >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(bitRate);
+}
+
 // Prints the one-line reason an open fails.
 void OpenError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void OpenError(const char* format, ...) {
@@ -508,11 +518,7 @@ void aacStreamClose32(StreamContext* handle) {
   if (ctx.headerType == kHeaderAdif && ctx.writeOutputFile == 1 && ctx.outputFile) {
     const int headerBytes = aacs::enc::AdifHeaderBytes(ctx);
     ctx.totalBits += 8 * headerBytes;
-    uint32_t bitRate = 0;
-    if (ctx.frameCount > 0) {
-      const double seconds = static_cast<double>(ctx.frameCount) / (ctx.sampleRate * (1.0 / 1024.0));
-      bitRate = static_cast<uint32_t>(static_cast<double>(ctx.totalBits) / seconds);
-    }
+    const uint32_t bitRate = AverageBitRate(ctx);
     uint8_t header[64];
     const int bytes = aacs::enc::BuildAdifHeader(ctx, bitRate, header);
     std::fseek(ctx.outputFile, 0, SEEK_SET);
