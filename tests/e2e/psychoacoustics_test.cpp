@@ -138,6 +138,25 @@ TEST(BlockSwitching, SteadyChordStaysLong) {
   EXPECT_EQ(std::count(seq.begin(), seq.end() - 3, 0), static_cast<long>(seq.size() - 3));
 }
 
+// Every channel forced to eight short windows from the second frame on: grouped section and
+// scalefactor data, short ics_info and the LONG_START entry decode in both decoders.
+TEST(BlockSwitching, ForcedShortBlocksDecode) {
+  const Audio in = Load("orchestral_3s.wav");
+  EncodeOptions o;
+  o.configure = [](StreamContext* s) { s->forceBlockType[0] = s->forceBlockType[1] = 2; };
+  const Encoded enc = EncodeAudio(in, o);
+  const std::vector<int> seq = WindowSequences(Parse(enc));
+  ASSERT_GT(seq.size(), 4u);
+  EXPECT_EQ(seq[0], 1);
+  EXPECT_EQ(std::count(seq.begin() + 1, seq.end(), 2), static_cast<long>(seq.size() - 1));
+  const Decoded dec = DecodeFfmpeg(enc.bytes);
+  EXPECT_EQ(dec.errors, "");
+  EXPECT_GT(SnrDb(in, dec.audio, 1024), 10.0);
+  const Decoded faad = DecodeFaad(enc.bytes, false);
+  EXPECT_EQ(faad.status, 0) << faad.errors;
+  EXPECT_GT(SnrDb(in, faad.audio, 0), 10.0);
+}
+
 TEST(Stereo, CorrelatedChannelsAreCodedMidSide) {
   const Audio music = Load("orchestral_3s.wav");
   Audio wide = music;
