@@ -199,13 +199,10 @@ LevelBounds LevelTolerance(int payloadBits) {
   return {200.0, 3.0};
 }
 
-MatrixOutcome RunMatrixConfig(const MatrixConfig& c) {
-  MatrixOutcome o;
-  const Audio in = ClipForLayout(c.sampleRate, c.channels, c.lfe);
-  if (in.Frames() == 0) {
-    o.failure = "no input clip";
-    return o;
-  }
+namespace {
+
+// Encodes the clip and walks the stream: result codes, calls, frames and frame sizes.
+bool CheckStream(const MatrixConfig& c, const Audio& in, Encoded* enc, MatrixOutcome& o) {
   EncodeOptions options;
   options.kbps = c.kbps;
   options.preset = c.preset;
@@ -213,36 +210,43 @@ MatrixOutcome RunMatrixConfig(const MatrixConfig& c) {
   options.lfe = c.lfe;
   options.headerType = c.header == HeaderForm::kAdifFaad ? 1 : 2;
   options.adtsBits = c.header == HeaderForm::kAdts58Faad ? 58 : 56;
-  const Encoded enc = EncodeAudio(in, options);
-  if (!enc.opened) return o.failure = "open refused an accepted configuration", o;
-  if (enc.lastResult != 2) return o.failure = Fail("last encode result", enc.lastResult, 2), o;
+  *enc = EncodeAudio(in, options);
+  if (!enc->opened) return o.failure = "open refused an accepted configuration", false;
+  if (enc->lastResult != 2) return o.failure = Fail("last encode result", enc->lastResult, 2), false;
   const int calls = (in.Frames() + 1023) / 1024;
-  if (enc.calls != calls) return o.failure = Fail("encode calls", enc.calls, calls), o;
+  if (enc->calls != calls) return o.failure = Fail("encode calls", enc->calls, calls), false;
   std::string error;
-  if (!WalkStream(enc.bytes, c, &o.frames, &o.maxChannelBits, &error)) return o.failure = "parser: " + error, o;
+  if (!WalkStream(enc->bytes, c, &o.frames, &o.maxChannelBits, &error)) return o.failure = "parser: " + error, false;
   o.maxChannelBits = (o.maxChannelBits + c.channels - 1) / c.channels;
-  if (o.frames != calls + 1) return o.failure = Fail("frames", o.frames, calls + 1), o;
+  if (o.frames != calls + 1) return o.failure = Fail("frames", o.frames, calls + 1), false;
   if (o.maxChannelBits > kMaxChannelFrameBits)
-    return o.failure = Fail("raw data block bits per channel", o.maxChannelBits, kMaxChannelFrameBits), o;
+    return o.failure = Fail("raw data block bits per channel", o.maxChannelBits, kMaxChannelFrameBits), false;
+  return true;
+}
 
-  const bool ffmpeg = c.header == HeaderForm::kAdts56Ffmpeg;
-  const Decoded dec = ffmpeg ? DecodeFfmpeg(enc.bytes)
-                             : DecodeFaad(enc.bytes, c.header == HeaderForm::kAdts58Faad,
-                                          c.header == HeaderForm::kAdifFaad ? ".adif" : ".aac");
-  if (DecoderComplained(dec)) return o.failure = "decoder: status " + std::to_string(dec.status) + ": " + dec.errors, o;
-  // faad plays mono as two equal channels (it allows for parametric stereo), and below 32 kHz it
-  // allows for implicit SBR by outputting twice the rate (two output samples per coded sample).
-  const int wantChannels = !ffmpeg && c.channels == 1 ? 2 : c.channels;
-  const int upsampling = !ffmpeg && c.sampleRate <= 24000 ? 2 : 1;
-  if (dec.audio.channels != wantChannels) return o.failure = Fail("decoded channels", dec.audio.channels, wantChannels), o;
-  if (dec.audio.sampleRate != c.sampleRate * upsampling)
-    return o.failure = Fail("decoded rate", dec.audio.sampleRate, c.sampleRate * upsampling), o;
-  // faad does not output the first frame (the encoder's one-frame delay), FFmpeg does.
-  const int decodedFrames = ffmpeg ? o.frames : o.frames - 1;
-  if (dec.audio.Frames() != decodedFrames * 1024 * upsampling)
-    return o.failure = Fail("decoded samples per channel", dec.audio.Frames(), decodedFrames * 1024 * upsampling), o;
+// What each decoder makes of a clean stream: faad plays mono as two equal channels (it allows
+// for parametric stereo), outputs twice the rate below 32 kHz (it allows for implicit SBR) and
+// leaves out the first frame (the encoder's one-frame delay), which FFmpeg outputs.
+struct DecoderShape {
+  int channels, upsampling, delay, frames;
+};
+
+bool CheckDecode(const MatrixConfig& c, const Decoded& dec, const DecoderShape& want, MatrixOutcome& o) {
+  if (DecoderComplained(dec)) return o.failure = "decoder: status " + std::to_string(dec.status) + ": " + dec.errors, false;
+  if (dec.audio.channels != want.channels) return o.failure = Fail("decoded channels", dec.audio.channels, want.channels), false;
+  if (dec.audio.sampleRate != c.sampleRate * want.upsampling)
+    return o.failure = Fail("decoded rate", dec.audio.sampleRate, c.sampleRate * want.upsampling), false;
+  if (dec.audio.Frames() != want.frames * 1024 * want.upsampling)
+    return o.failure = Fail("decoded samples per channel", dec.audio.Frames(), want.frames * 1024 * want.upsampling), false;
+  return true;
+}
+
+// Level of the mix and of every channel in its place (a sixth full-band channel comes out in the
+// LFE position); single channels get a dB more room than the mix.
+bool CheckLevels(const MatrixConfig& c, const Audio& in, const Audio& dec, const DecoderShape& shape, MatrixOutcome& o) {
+  const int count = in.Frames() * shape.upsampling;
   o.inputLevelDb = LevelDb(in);
-  o.decodedLevelDb = LevelDb(dec.audio, ffmpeg ? 1024 : 0, in.Frames() * upsampling);
+  o.decodedLevelDb = LevelDb(dec, shape.delay, count);
   const int headerBits = c.header == HeaderForm::kAdifFaad ? 0 : (c.header == HeaderForm::kAdts58Faad ? 58 : 56);
   o.payloadBits = static_cast<int>((FrameBits(c.kbps, c.sampleRate) - headerBits) / c.channels);
   const LevelBounds bounds = LevelTolerance(o.payloadBits);
@@ -252,17 +256,32 @@ MatrixOutcome RunMatrixConfig(const MatrixConfig& c) {
     return got < want - bounds.belowDb - slack || got > want + bounds.aboveDb + slack;
   };
   if (outside(o.decodedLevelDb, o.inputLevelDb, 0.0))
-    return o.failure = Fail("decoded level (dB)", o.decodedLevelDb, o.inputLevelDb), o;
-  // Every channel in its place (a sixth full-band channel comes out in the LFE position); single
-  // channels get a dB more room than the mix.
+    return o.failure = Fail("decoded level (dB)", o.decodedLevelDb, o.inputLevelDb), false;
   for (int ch = 0; ch < c.channels; ++ch) {
-    const int from = DecoderChannel(c, ch);
     const double want = ChannelLevelDb(in, ch, 0, in.Frames());
-    const double got = ChannelLevelDb(dec.audio, from, ffmpeg ? 1024 : 0, in.Frames() * upsampling);
+    const double got = ChannelLevelDb(dec, DecoderChannel(c, ch), shape.delay, count);
     if (outside(got, want, 1.0))
-      return o.failure = Fail(("channel " + std::to_string(ch) + " level (dB)").c_str(), got, want), o;
+      return o.failure = Fail(("channel " + std::to_string(ch) + " level (dB)").c_str(), got, want), false;
   }
-  o.passed = true;
+  return true;
+}
+
+}  // namespace
+
+MatrixOutcome RunMatrixConfig(const MatrixConfig& c) {
+  MatrixOutcome o;
+  const Audio in = ClipForLayout(c.sampleRate, c.channels, c.lfe);
+  if (in.Frames() == 0) return o.failure = "no input clip", o;
+  Encoded enc;
+  if (!CheckStream(c, in, &enc, o)) return o;
+  const bool ffmpeg = c.header == HeaderForm::kAdts56Ffmpeg;
+  const Decoded dec = ffmpeg ? DecodeFfmpeg(enc.bytes)
+                             : DecodeFaad(enc.bytes, c.header == HeaderForm::kAdts58Faad,
+                                          c.header == HeaderForm::kAdifFaad ? ".adif" : ".aac");
+  const DecoderShape shape = ffmpeg ? DecoderShape{c.channels, 1, 1024, o.frames}
+                                    : DecoderShape{c.channels == 1 ? 2 : c.channels, c.sampleRate <= 24000 ? 2 : 1, 0,
+                                                   o.frames - 1};
+  o.passed = CheckDecode(c, dec, shape, o) && CheckLevels(c, in, dec.audio, shape, o);
   return o;
 }
 
