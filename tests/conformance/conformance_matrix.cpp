@@ -67,7 +67,15 @@ Audio ClipForLayout(int rate, int channels, int lfe) {
   return out;
 }
 
-// Walks the stream with the independent parser: frame count and the largest raw data block per
+// Bits per channel of the frame's largest element: the decoder's input buffer holds 6144 bits
+// for every channel of an element.
+int LargestElementShare(const aacs::test::ParsedFrame& f) {
+  int most = 0;
+  for (const auto& e : f.elements) most = std::max(most, (e.bits + e.numChannels - 1) / e.numChannels);
+  return most;
+}
+
+// Walks the stream with the independent parser: frame count and the largest element's bits per
 // channel.  Returns false with a message when the stream does not parse.
 bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* frames, int* maxBits,
                 std::string* error) {
@@ -78,7 +86,7 @@ bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* f
     if (!aacs::test::ParseAdtsStream(bytes.data(), bytes.size(), c.header == HeaderForm::kAdts58Faad ? 58 : 56,
                                      &parsed, error))
       return false;
-    for (const auto& f : parsed) *maxBits = std::max(*maxBits, f.rawBits);
+    for (const auto& f : parsed) *maxBits = std::max(*maxBits, LargestElementShare(f));
     *frames = static_cast<int>(parsed.size());
     return true;
   }
@@ -94,7 +102,7 @@ bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* f
       *error = "raw block " + std::to_string(*frames) + ": " + e;
       return false;
     }
-    *maxBits = std::max(*maxBits, f.rawBits);
+    *maxBits = std::max(*maxBits, LargestElementShare(f));
     pos += static_cast<size_t>((f.totalBits + 7) / 8);
     ++*frames;
   }
@@ -217,10 +225,9 @@ bool CheckStream(const MatrixConfig& c, const Audio& in, Encoded* enc, MatrixOut
   if (enc->calls != calls) return o.failure = Fail("encode calls", enc->calls, calls), false;
   std::string error;
   if (!WalkStream(enc->bytes, c, &o.frames, &o.maxChannelBits, &error)) return o.failure = "parser: " + error, false;
-  o.maxChannelBits = (o.maxChannelBits + c.channels - 1) / c.channels;
   if (o.frames != calls + 1) return o.failure = Fail("frames", o.frames, calls + 1), false;
   if (o.maxChannelBits > kMaxChannelFrameBits)
-    return o.failure = Fail("raw data block bits per channel", o.maxChannelBits, kMaxChannelFrameBits), false;
+    return o.failure = Fail("element bits per channel", o.maxChannelBits, kMaxChannelFrameBits), false;
   return true;
 }
 

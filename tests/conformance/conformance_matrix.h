@@ -34,7 +34,7 @@ struct MatrixOutcome {
   bool passed = false;
   std::string failure;         // first problem found, empty when passed
   int frames = 0;              // frames in the stream
-  int maxChannelBits = 0;      // largest raw data block per channel
+  int maxChannelBits = 0;      // largest element's bits per channel
   double inputLevelDb = 0.0;
   double decodedLevelDb = 0.0;
   int payloadBits = 0;          // mean bits per channel and frame after the ADTS header
