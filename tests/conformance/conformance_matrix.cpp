@@ -164,7 +164,7 @@ std::vector<MatrixConfig> FullMatrix() {
   return all;
 }
 
-std::vector<MatrixConfig> SampledMatrix(int count) {
+std::vector<MatrixConfig> SampledMatrix(int count, bool bothEnds) {
   // mt19937's sequence is fixed by the standard; distributions are not, so plain modulo is used.
   std::mt19937 rng(20261205u);
   auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
@@ -175,6 +175,7 @@ std::vector<MatrixConfig> SampledMatrix(int count) {
   };
   for (int rate : kRates)
     for (const Layout& layout : kLayouts) {
+      if (!bothEnds) break;
       const std::vector<int> spread = BitRateSpread(rate, layout.channels);
       for (int kbps : {spread.front(), spread.back()})
         add(MatrixConfig{rate, layout.channels, layout.lfe, kbps, pick(10), kQualities[pick(5)], kHeaders[pick(3)]});

@@ -21,9 +21,10 @@ struct MatrixConfig {
 
 // The whole matrix, in a fixed order.
 std::vector<MatrixConfig> FullMatrix();
-// A fixed-seed sample of `count` configurations (the same sample on every run), always with the
-// lowest and highest bit rate of every rate and layout among them.
-std::vector<MatrixConfig> SampledMatrix(int count);
+// A fixed-seed sample of `count` configurations (the same sample on every run); with
+// `bothEnds` the lowest and highest bit rate of every rate and layout are always among them
+// (168 configurations, so the sample has at least that many).
+std::vector<MatrixConfig> SampledMatrix(int count, bool bothEnds = true);
 // The bit rates (kbit/s) tried for a rate and channel count: the lowest and highest that open
 // accepts and three in between.
 std::vector<int> BitRateSpread(int sampleRate, int channels);

@@ -16,6 +16,9 @@
 #ifndef AACS_CONFORMANCE_SAMPLE
 #define AACS_CONFORMANCE_SAMPLE 400
 #endif
+#ifndef AACS_CONFORMANCE_BOTH_ENDS
+#define AACS_CONFORMANCE_BOTH_ENDS 1
+#endif
 
 namespace aacs::testing {
 namespace {
@@ -23,7 +26,7 @@ namespace {
 std::vector<MatrixConfig> Configurations() {
   const char* full = std::getenv("AACS_CONFORMANCE_FULL");
   if (full != nullptr && std::string(full) == "1") return FullMatrix();
-  return SampledMatrix(AACS_CONFORMANCE_SAMPLE);
+  return SampledMatrix(AACS_CONFORMANCE_SAMPLE, AACS_CONFORMANCE_BOTH_ENDS != 0);
 }
 
 void Record(const MatrixConfig& c, const MatrixOutcome& o) {
