@@ -49,7 +49,8 @@ typedef struct StreamContext StreamContext;
  *  sampleRate      encoding rate in Hz: 96000, 88200, 64000, 48000, 44100,
  *                  32000, 24000, 22050, 16000, 12000, 11025 or 8000.  With file
  *                  input, 0 takes the file's rate, and a rate different from
- *                  the file's makes the library resample.
+ *                  the file's makes the library resample (ratios above 12
+ *                  are refused).
  *  bitRateKbps     target bit rate of the whole stream in kbit/s, at least 8,
  *                  and at most 6144 bits per channel per frame
  *                  (6144 x channels x sampleRate / 1024 bit/s); below 64 bits
@@ -58,8 +59,9 @@ typedef struct StreamContext StreamContext;
  *                  below about 100 bits per channel and frame after the ADTS
  *                  header the stream decodes as (near) silence.
  *  numChannels     1 to 6 (ignored with file input: the file's count is used).
- *  lfe             non-zero: the last channel of a 4- or 6-channel stream is an
- *                  LFE channel (refused with 4 channels: no standard layout).
+ *  lfe             non-zero: the sixth channel of a 6-channel stream is an LFE
+ *                  channel; refused with 4 channels (no standard layout); no
+ *                  effect with 1, 2, 3 or 5 channels.
  *  preset          0: tuning by bit rate; 1-9: fixed presets (these also select
  *                  variable-rate mode); a negative value with bit 8 (256) set
  *                  selects the alternative default-bandwidth rule.
@@ -91,7 +93,8 @@ typedef struct StreamContext StreamContext;
  * element map: 1: C; 2: L R; 3: C L R; 4: C L R S; 5: C L R Ls Rs;
  * 6: C L R Ls Rs LFE (with lfe set; otherwise 6 full-band channels).  With file
  * input the library reorders the WAV order (L R C for 3 channels,
- * L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element order.
+ * L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element order; a
+ * 4-channel file is taken as C L R S.
  */
 AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputFile, int sampleRate,
     int bitRateKbps, int numChannels, int lfe, int preset, int lcOnly, int headerType,
