@@ -22,6 +22,8 @@
 #include "enc/bit_writer.h"
 #include "enc/filterbank.h"
 #include "enc/huffman.h"
+#include "enc/ltp.h"
+#include "enc/prediction.h"
 #include "enc/syntax.h"
 #include "enc/tns.h"
 #include "psych/block_switch.h"
@@ -67,6 +69,7 @@ void* AllocAligned(size_t bytes) { return dsp::AllocAlignedBuffer(bytes); }
 
 void ReleaseEncoder(StreamContext& ctx) {
   enc::FilterbankRelease(ctx.filterbank);
+  enc::LtpSearchRelease(ctx.ltpSearch);
   psych::ReleasePsyModel(ctx);
 }
 
@@ -93,7 +96,8 @@ void InitEncoder(StreamContext& ctx) {
     ctx.prevWindowShape[c] = kKbdWindow;
     ctx.windowShape[c] = kKbdWindow;
     enc::TnsInit(ctx.sampleRate, ctx.profile, ctx.tns[c]);
-    ctx.ltp[c].sideBits = 1;
+    enc::LtpInit(ctx.ltp[c]);
+    enc::PredictorInit(ctx.predictor[c]);
     ctx.coding[c].sampleRateIndex = ctx.sampleRateIndex;
     ctx.coding[c].channelIndex = c;
   }
@@ -101,6 +105,11 @@ void InitEncoder(StreamContext& ctx) {
   ctx.pipelineFrameCount = 0;
   ctx.pipelineBits = 0;
   ctx.athTablesReady = 0;
+}
+
+const char* ProfileRefusal(int profile) {
+  return profile == kProfileSsr ? "profile 2 (SSR) is not supported: use 0 (Main), 1 (LC) or 3 (LTP)"
+                                : "unknown profile: use 0 (Main), 1 (LC) or 3 (LTP)";
 }
 
 // Channel count, rates and bit-rate limits, checked once the input file (if any) has supplied
@@ -142,8 +151,8 @@ int ValidateFormat(const StreamContext& ctx) {
               static_cast<long long>((64LL * ctx.numChannels * ctx.sampleRate / kFrameLength + 999) / 1000));
     return 1;
   }
-  if (ctx.profile != kProfileLc) {
-    OpenError("profile %d is not supported (1 = LC)", ctx.profile);
+  if (ctx.profile != kProfileMain && ctx.profile != kProfileLc && ctx.profile != kProfileLtp) {
+    OpenError("%s", ProfileRefusal(ctx.profile));
     return 1;
   }
   return 0;
@@ -221,7 +230,9 @@ int InitStream(StreamContext& ctx, const char* inputFileName, const char* output
   InitEncoder(ctx);
   // The model's transforms and filters are created here rather than in the first encode call,
   // so that a memory shortage fails the open instead of the encoding.
-  if (enc::FilterbankInit(ctx.filterbank) != 0 || psych::PsyModelAllocate(ctx) != 0) {
+  const bool ltpSearch = ctx.profile == kProfileLtp && ctx.ltpEnabled;
+  if (enc::FilterbankInit(ctx.filterbank) != 0 || psych::PsyModelAllocate(ctx) != 0 ||
+      (ltpSearch && enc::LtpSearchInit(ctx.ltpSearch) != 0)) {
     OpenError("out of memory");
     return 1;
   }
@@ -290,6 +301,10 @@ int ValidateOptions(const OpenRequest& req) {
     const int status = CheckOption(req.optionKeys[i], req.optionValues[i]);
     if (status == 2) {
       OpenError("unknown option key %d", req.optionKeys[i]);
+      return 1;
+    }
+    if (status != 0 && req.optionKeys[i] == 1) {
+      OpenError("%s", ProfileRefusal(req.optionValues[i]));
       return 1;
     }
     if (status != 0) {

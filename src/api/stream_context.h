@@ -145,7 +145,7 @@ struct StreamContext {
   alignas(32) float olderFrame[aacs::kMaxChannels][1024];
   alignas(32) float spectrum[aacs::kMaxChannels][2048];
   alignas(32) float reconSpectrum[aacs::kMaxChannels][1024 + 32];
-  alignas(32) float ltpHistory[aacs::kMaxChannels][2048];
+  alignas(32) float ltpHistory[aacs::kMaxChannels][2048];  // the block being coded (long-term prediction)
 
   // Stereo decisions and the rate loops' inputs, per channel in coding order.
   float bandThreshold[aacs::kMaxChannels][aacs::kMaxCodedBands];
@@ -159,6 +159,11 @@ struct StreamContext {
   aacs::enc::LtpRecord ltp[aacs::kMaxChannels];
   aacs::enc::PredictorState predictor[aacs::kMaxChannels];
   int predictorBandLimit;
+  aacs::enc::LtpSearchState ltpSearch;
+  // Test hook: receives the decoder-side synthesis of every coded frame and channel (Main and
+  // LTP profiles), see enc/decoder_mirror.h.
+  void (*reconSink)(void* user, int channel, const float* samples);
+  void* reconSinkUser;
 
   // ---- Filterbank and psychoacoustic model ----------------------------------------------------
   aacs::enc::FilterbankState filterbank;

@@ -13,7 +13,10 @@
 #include "api/stream_context.h"
 #include "dsp/primitives.h"
 #include "enc/band_tables.h"
+#include "enc/decoder_mirror.h"
 #include "enc/filterbank.h"
+#include "enc/ltp.h"
+#include "enc/prediction.h"
 #include "enc/syntax.h"
 #include "enc/tns.h"
 #include "psych/ath.h"
@@ -46,10 +49,20 @@ void DerivePeakGains(StreamContext& ctx) {
   }
 }
 
+// Long-term prediction matches its estimate against the block this call transforms:
+// olderFrame (zeros for a channel's first transform) followed by previousFrame.
+void KeepCodedBlock(StreamContext& ctx, int c) {
+  if (ctx.fbFirstCall[c])
+    dsp::VecZero(ctx.ltpHistory[c], kFrameLength);
+  else
+    dsp::VecCopy(ctx.olderFrame[c], ctx.ltpHistory[c], kFrameLength);
+  dsp::VecCopy(PreviousFrame(ctx, c), ctx.ltpHistory[c] + kFrameLength, kFrameLength);
+}
+
 void PrepareChannels(StreamContext& ctx) {
   for (int c = 0; c < ctx.numChannels; ++c) {
     ctx.peakGain[c] = 1.0f;
-    if (ctx.ltpEnabled) dsp::VecCopy(ctx.channelWindow[c], ctx.ltpHistory[c], 2 * kFrameLength);
+    if (ctx.ltpEnabled) KeepCodedBlock(ctx, c);
   }
   if (ctx.vbrMode) DerivePeakGains(ctx);
 }
@@ -198,6 +211,33 @@ void RunTns(StreamContext& ctx) {
   }
 }
 
+// Main: backward-adaptive prediction; LTP: long-term prediction; LC: neither.
+void Predict(StreamContext& ctx) {
+  if (ctx.profile == kProfileMain) {
+    PredictFrame(ctx);
+  } else if (ctx.profile == kProfileLtp) {
+    PredictLtpFrame(ctx);
+  } else {
+    for (int c = 0; c < ctx.numChannels; ++c) {
+      ctx.coding[c].predictionUsed = 0;
+      ctx.ltp[c].present = 0;
+    }
+  }
+}
+
+// The decoder's view of the frame: the predictors learn from the full reconstruction, and the
+// long-term state (or the test hook) from its synthesis.
+void UpdatePredictionState(StreamContext& ctx) {
+  if (ctx.profile == kProfileMain) {
+    UpdatePredictors(ctx);
+    if (ctx.reconSink)
+      for (int c = 0; c < ctx.numChannels; ++c)
+        if (ctx.channelInfo[c].present) SynthesiseChannel(ctx, c);
+  } else if (ctx.profile == kProfileLtp) {
+    UpdateLtp(ctx);
+  }
+}
+
 int CodeChannels(StreamContext& ctx) {
   quant::FrameBudget budget;
   quant::ComputeFrameBudget(ctx, CountFixedSideBits(ctx), budget);
@@ -246,13 +286,11 @@ int RunFramePipeline(StreamContext& ctx, BitWriter* writer) {
   psych::StereoDecision(ctx);
   psych::BandEnergies(ctx);
   RunTns(ctx);
-  for (int c = 0; c < ctx.numChannels; ++c) {
-    ctx.coding[c].predictionUsed = 0;
-    ctx.ltp[c].present = 0;
-  }
+  Predict(ctx);
   if (ctx.stereoMode >= 0) psych::ApplyMidSide(ctx);
   if (CodeChannels(ctx) != 0) return 1;
   if (ctx.stereoMode >= 0) psych::RestoreLeftRight(ctx);
+  UpdatePredictionState(ctx);
   WriteFrame(ctx, writer);
   return 0;
 }

@@ -50,14 +50,26 @@ int WriteIcsInfo(const StreamContext& ctx, int ch, int commonWindow, int partner
   f.Put(rec.maxSfb, 6);
   if (ctx.profile == kProfileMain) return f.bits + WritePredictionData(rec, ctx.predictorBandLimit, w, write);
 
-  // Only the LTP object type carries long-term prediction; an LC stream never sets the flag.
-  const bool partnerLtp = commonWindow && ctx.ltp[partner].present;
-  const int present = ctx.profile == kProfileLtp && (ctx.ltp[ch].present || partnerLtp);
+  const int present = LtpPredictorDataPresent(ctx, ch, commonWindow, partner);
   f.Put(present, 1);
   if (!present) return f.bits;
   f.bits += WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, w, write);
   if (commonWindow) f.bits += WriteLtpData(ctx.ltp[partner], rec.windowSequence, rec.totalBands, w, write);
   return f.bits;
+}
+
+int LtpPredictorDataPresent(const StreamContext& ctx, int ch, int commonWindow, int partner) {
+  // Only the LTP object type carries long-term prediction; an LC stream never sets the flag.
+  if (ctx.profile != kProfileLtp) return 0;
+  const int own = ctx.ltp[ch].present != 0;
+  if (commonWindow) return own || ctx.ltp[partner].present;
+  const ChannelInfo& info = ctx.channelInfo[ch];
+  if (!info.isPair) return own;
+  if (info.isFirstOfPair) return own || ctx.ltp[info.pairedChannel].present;
+  // A second channel with its own ics_info always states its ltp_data_present: decoders that
+  // keep the flag from frame to frame and gate it by the first channel would otherwise apply
+  // an old prediction.
+  return ctx.ltpEnabled ? 1 : own;
 }
 
 int WritePredictionData(const quant::ChannelCodingRecord& rec, int bandLimit, BitWriter* w, int write) {

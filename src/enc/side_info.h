@@ -15,6 +15,11 @@ namespace aacs::enc {
 // prediction data (profile 0) or the predictor_data_present flag, followed when set (LTP profile
 // only) by this channel's LTP data and, in a common-window pair, the partner's.
 int WriteIcsInfo(const StreamContext& ctx, int ch, int commonWindow, int partner, BitWriter* w, int write);
+// predictor_data_present of the long-frame ics_info starting with channel ch in the LTP
+// profile: the channel's (and in a common-window pair the partner's) ltp_data_present; the
+// first channel of a pair also sets it when only its partner predicts, and a second channel
+// with its own ics_info always sets it (followed by its ltp_data_present, possibly 0).
+int LtpPredictorDataPresent(const StreamContext& ctx, int ch, int commonWindow, int partner);
 // predictor_data_present, reset group and prediction_used for min(totalBands, bandLimit) bands.
 int WritePredictionData(const quant::ChannelCodingRecord& rec, int bandLimit, BitWriter* w, int write);
 // ltp_data_present, then lag, coefficient and min(totalBands, 40) ltp_long_used flags; never

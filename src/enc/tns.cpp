@@ -227,8 +227,14 @@ int TNS_Encode_Frame(int bandCount, int maxSfb, int windowSequence, const int* b
   return 0;
 }
 
-void TnsInverseFilter(int bandCount, int maxSfb, int windowSequence, const int* bandOffsets,
-                      float* lines, const TnsRecord& rec) {
+namespace {
+
+// Runs filter(n, lines, filter) over each window's range as decoders derive it: the filter
+// covers `length` bands below the layout's band count, both ends limited by the TNS band
+// limit and max_sfb.
+template <typename Filter>
+void ForEachDecoderRange(int bandCount, int maxSfb, int windowSequence, const int* bandOffsets, float* lines,
+                         const TnsRecord& rec, Filter filter) {
   if (!rec.present) return;
   const bool isShort = windowSequence == kEightShort;
   const int numWindows = isShort ? kNumShortWindows : 1;
@@ -241,9 +247,21 @@ void TnsInverseFilter(int bandCount, int maxSfb, int windowSequence, const int* 
     const int start = std::min(bottom, limit);
     const int end = std::min(bandCount, limit);
     if (end <= start) continue;
-    TnsInverseFilterLines(bandOffsets[end] - bandOffsets[start],
-                          lines + w * windowLength + bandOffsets[start], win.filter);
+    filter(bandOffsets[end] - bandOffsets[start], lines + w * windowLength + bandOffsets[start], win.filter);
   }
+}
+
+}  // namespace
+
+void TnsInverseFilter(int bandCount, int maxSfb, int windowSequence, const int* bandOffsets,
+                      float* lines, const TnsRecord& rec) {
+  ForEachDecoderRange(bandCount, maxSfb, windowSequence, bandOffsets, lines, rec, TnsInverseFilterLines);
+}
+
+void TnsAnalysisFilter(int bandCount, int maxSfb, int windowSequence, const int* bandOffsets,
+                       float* lines, const TnsRecord& rec) {
+  ForEachDecoderRange(bandCount, maxSfb, windowSequence, bandOffsets, lines, rec,
+                      [](int n, float* x, const TnsFilter& f) { TnsFilterLines(n, x, f); });
 }
 
 }  // namespace aacs::enc

@@ -35,5 +35,9 @@ void TnsInverseFilterLines(int n, float* lines, const TnsFilter& filter);
 // rebuild the reconstruction for long-term prediction).
 void TnsInverseFilter(int bandCount, int maxSfb, int windowSequence, const int* bandOffsets,
                       float* lines, const TnsRecord& rec);
+// The all-zero filter over the same range (decoders pass the long-term-prediction estimate
+// through it before adding it to the spectrum).
+void TnsAnalysisFilter(int bandCount, int maxSfb, int windowSequence, const int* bandOffsets,
+                       float* lines, const TnsRecord& rec);
 
 }  // namespace aacs::enc

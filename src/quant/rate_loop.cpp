@@ -18,6 +18,7 @@
 #include "enc/huffman.h"
 #include "enc/side_info.h"
 #include "psych/ath.h"
+#include "quant/dequantiser.h"
 #include "quant/quantiser.h"
 
 namespace aacs::quant {
@@ -116,18 +117,21 @@ int CountSideBits(const StreamContext& ctx, int ch) {
   const ChannelCodingRecord& rec = ctx.coding[ch];
   int bits = enc::WriteTnsData(ctx.tns[ch], rec.windowSequence, nullptr, 0) - 1;
   if (IsShort(rec)) return bits;
-  if (ctx.profile == kProfileMain) return bits + enc::WritePredictionData(rec, ctx.predictorBandLimit, nullptr, 0) - 1;
-  if (ctx.profile != kProfileLtp) return bits;
-  // With LTP in the element, ics_info carries this channel's ltp_data_present and data; a pair
-  // sharing one ics_info carries both channels' data as soon as either uses prediction.
   const enc::ChannelInfo& info = ctx.channelInfo[ch];
-  bool partnerLtp = false;
-  if (info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels) {
-    const int first = info.isFirstOfPair ? ch : info.pairedChannel;
-    partnerLtp = ctx.channelInfo[first].commonWindow && ctx.ltp[info.pairedChannel].present;
+  const bool pair = info.isPair && info.pairedChannel >= 0 && info.pairedChannel < kMaxChannels;
+  const int first = pair && !info.isFirstOfPair ? info.pairedChannel : ch;
+  const int common = pair && ctx.channelInfo[first].commonWindow;
+  if (ctx.profile == kProfileMain) {
+    // A pair sharing one ics_info sends one set of prediction data, counted with the first.
+    if (common && first != ch) return bits;
+    return bits + enc::WritePredictionData(rec, ctx.predictorBandLimit, nullptr, 0) - 1;
   }
-  if (ctx.ltp[ch].present || partnerLtp)
-    bits += enc::WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, nullptr, 0);
+  // With LTP, ics_info carries this channel's ltp_data whenever its predictor_data_present is set
+  // (in a shared ics_info both channels' data follow the one flag).
+  if (ctx.profile != kProfileLtp) return bits;
+  const int flag = common ? enc::LtpPredictorDataPresent(ctx, first, 1, ctx.channelInfo[first].pairedChannel)
+                          : enc::LtpPredictorDataPresent(ctx, ch, 0, ch);
+  if (flag) bits += enc::WriteLtpData(ctx.ltp[ch], rec.windowSequence, rec.totalBands, nullptr, 0);
   return bits;
 }
 
@@ -556,7 +560,9 @@ int CodeChannel(StreamContext& ctx, int ch, bool zero) {
     const int lines = rec.blocks32 * 32;
     for (int i = 0; i < lines; ++i) rec.q[i] *= sign[i];
     MarkAllBands(rec);
-    if (!IsShort(rec)) enc::SelectPulses(rec, 1);
+    // Decoders add pulses to the dequantised Main-profile lines with different float
+    // arithmetic; the predictors must see one value, so Main streams carry no pulses.
+    if (!IsShort(rec) && ctx.profile != kProfileMain) enc::SelectPulses(rec, 1);
     if (ctx.quality > 3) {
       enc::MergeSections(rec, 1);
       std::memcpy(rec.codebook, rec.trialCodebook, sizeof(int) * static_cast<size_t>(rec.totalBands));
@@ -569,10 +575,8 @@ int CodeChannel(StreamContext& ctx, int ch, bool zero) {
   }
   if (!zero) ConvertScalefactors(rec);  // the silent channel keeps global gain and scalefactors 0
   LimitSpecialBands(rec);
-  if (ctx.profile != kProfileLc) {  // the prediction tools need what the decoder will see
-    Reconstruct(rec, 0);
-    ScatterCodingOrder(rec, rec.recon, ctx.reconSpectrum[ch], 0.0f);
-  }
+  // The prediction tools learn from exactly what a decoder dequantises.
+  if (ctx.profile != kProfileLc) DequantiseLikeDecoder(rec, ctx.reconSpectrum[ch]);
   enc::BuildCodewordList(rec);
   const int pulseBits = rec.pulseDataPresent ? enc::WritePulseData(rec, nullptr, 0) - 1 : 0;
   return enc::WriteSpectralData(rec, nullptr, 0) + enc::CountSectionBits(rec) +

@@ -1,0 +1,169 @@
+// Command-line parsing and output planning: the conventions users type and the combinations
+// that must be refused before anything is encoded.
+#include "cli_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "encode_job.h"
+#include "progress.h"
+
+namespace aacs::tools {
+namespace {
+
+int Parse(std::vector<std::string> args, CliOptions& o, std::string& error) {
+  args.insert(args.begin(), "aacstream");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  return ParseCommandLine(int(argv.size()), argv.data(), o, error);
+}
+
+TEST(CliOptions, ShortLongAttachedAndSeparateValuesAgree) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-b", "96", "x.wav"}, {"-b96", "x.wav"}, {"--bitrate", "96", "x.wav"}, {"x.wav", "--bitrate=96"}}) {
+    CliOptions o;
+    std::string error;
+    ASSERT_EQ(Parse(args, o, error), 0) << error;
+    EXPECT_EQ(o.bitrateKbps, 96);
+    EXPECT_EQ(o.inputs, std::vector<std::string>{"x.wav"});
+  }
+}
+
+TEST(CliOptions, DoubleDashMakesEverythingAfterItAnInput) {
+  CliOptions o;
+  std::string error;
+  ASSERT_EQ(Parse({"-q", "3", "--", "-odd.wav", "--quiet"}, o, error), 0) << error;
+  EXPECT_EQ(o.quality, 3);
+  EXPECT_FALSE(o.quiet);
+  EXPECT_EQ(o.inputs, (std::vector<std::string>{"-odd.wav", "--quiet"}));
+}
+
+TEST(CliOptions, StandardInputIsRefusedWithAReason) {
+  CliOptions o;
+  std::string error;
+  EXPECT_EQ(Parse({"-"}, o, error), 1);
+  EXPECT_NE(error.find("standard input"), std::string::npos) << error;
+}
+
+TEST(CliOptions, TrailerTakesThreeTextsAndYearImpliesTheTrailer) {
+  CliOptions o;
+  std::string error;
+  ASSERT_EQ(Parse({"--trailer", "a", "b c", "", "x.wav"}, o, error), 0) << error;
+  EXPECT_TRUE(o.trailer && o.trailerTexts);
+  EXPECT_EQ(o.text[1], "b c");
+  EXPECT_EQ(o.text[2], "");
+  ASSERT_EQ(Parse({"--year", "1999", "x.wav"}, o, error), 0) << error;
+  EXPECT_TRUE(o.trailer);
+  EXPECT_FALSE(o.trailerTexts);
+  EXPECT_EQ(o.year, 1999);
+  EXPECT_EQ(Parse({"x.wav", "--trailer", "a", "b"}, o, error), 1);
+  EXPECT_NE(error.find("three values"), std::string::npos) << error;
+}
+
+TEST(CliOptions, ImpossibleValuesAreRefusedNamingTheOption) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-q", "10"}, "-q: 10 is out of range (0 to 9)"},
+      {{"--preset", "0"}, "--preset: 0 is out of range (1 to 9)"},
+      {{"-b", "7"}, "-b: 7 kbit/s is out of range"},
+      {{"-b", "12.5"}, "-b: '12.5' is not a whole number"},
+      {{"--bandwidth", "1500"}, "--bandwidth: 1500 Hz is out of range"},
+      {{"--rate", "44000"}, "--rate: 44000 Hz is not an AAC sampling rate"},
+      {{"--profile", "he"}, "--profile: unknown profile 'he'"},
+      {{"--format", "mp3"}, "--format: unknown format 'mp3'"},
+      {{"-j", "0"}, "-j: 0 is out of range"},
+      {{"--year", "0"}, "--year: 0 is out of range"},
+      {{"--lfe=1"}, "option '--lfe' takes no value"},
+      {{"--colour"}, "unknown option '--colour'"},
+      {{"-Z"}, "unknown option '-Z'"},
+      {{"x.wav", "-o"}, "option '-o' needs a value"},
+  };
+  for (const auto& [args, message] : cases) {
+    CliOptions o;
+    std::string error;
+    EXPECT_EQ(Parse(args, o, error), 1) << args[0];
+    EXPECT_EQ(error.rfind(message, 0), 0u) << "got: " << error;
+  }
+}
+
+std::vector<EncodeJob> Plan(std::vector<std::string> args, std::string& error, int expect = 0) {
+  CliOptions o;
+  EXPECT_EQ(Parse(args, o, error), 0) << error;
+  std::vector<EncodeJob> jobs;
+  EXPECT_EQ(PlanJobs(o, jobs, error), expect) << error;
+  return jobs;
+}
+
+TEST(PlanJobs, FormatFollowsTheOutputNameUnlessGiven) {
+  std::string error;
+  EXPECT_EQ(Plan({"dir/song.wav"}, error)[0].output, "dir/song.m4a");
+  EXPECT_EQ(Plan({"song.WAV", "-f", "adts"}, error)[0].output, "song.aac");
+  const struct { const char* name; int format; } cases[] = {
+      {"a.m4a", kFormatM4a}, {"a.MP4", kFormatM4a}, {"a.aac", kFormatAdts}, {"a.adif", kFormatAdif}, {"a.raw", kFormatRaw}};
+  for (const auto& c : cases) {
+    const auto jobs = Plan({"s.wav", "-o", c.name}, error);
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].format, c.format) << c.name;
+    EXPECT_EQ(jobs[0].output, c.name);
+  }
+  EXPECT_EQ(Plan({"s.wav", "-o", "s.aac", "--format", "raw"}, error)[0].format, kFormatRaw);
+  Plan({"s.wav", "-o", "s.mp3"}, error, 1);
+  EXPECT_NE(error.find("cannot tell the output format from 's.mp3'"), std::string::npos) << error;
+}
+
+TEST(PlanJobs, SeveralInputsWriteIntoADirectory) {
+  std::string error;
+  const auto jobs = Plan({"a/x.wav", "b/y.wav", "-o", "out/"}, error);
+  ASSERT_EQ(jobs.size(), 2u);
+  EXPECT_EQ(jobs[0].output, "out/x.m4a");
+  EXPECT_EQ(jobs[1].output, "out/y.m4a");
+  Plan({"x.wav", "y.wav", "-o", "single.m4a"}, error, 1);
+  EXPECT_NE(error.find("-o must name an existing directory"), std::string::npos) << error;
+  Plan({"a/x.wav", "b/x.wav", "-o", "out/"}, error, 1);
+  EXPECT_NE(error.find("both be written to 'out/x.m4a'"), std::string::npos) << error;
+}
+
+TEST(PlanJobs, OptionsOfOtherFormatsAreRefused) {
+  std::string error;
+  Plan({"s.wav", "--title", "T", "-o", "s.aac"}, error, 1);
+  EXPECT_NE(error.find("apply to M4A output only"), std::string::npos) << error;
+  Plan({"s.wav", "--trailer", "a", "b", "c"}, error, 1);
+  EXPECT_NE(error.find("--trailer and --year apply to ADTS, ADIF and raw output only"), std::string::npos) << error;
+  Plan({"s.wav", "--adts-legacy", "-o", "s.adif"}, error, 1);
+  EXPECT_NE(error.find("--adts-legacy applies to ADTS output only"), std::string::npos) << error;
+  EXPECT_EQ(Plan({"s.wav", "--adts-legacy", "--trailer", "a", "b", "c", "-o", "s.aac"}, error).size(), 1u);
+}
+
+TEST(PlanJobs, AnOutputNamedLikeItsInputIsRefused) {
+  std::string error;
+  Plan({"s.aac", "-f", "adts"}, error, 1);
+  EXPECT_NE(error.find("would be overwritten by its own output"), std::string::npos) << error;
+  Plan({"s.wav", "-o", "-"}, error, 1);
+  EXPECT_NE(error.find("standard output"), std::string::npos) << error;
+}
+
+TEST(DefaultBitrate, SixtyFourPerChannelWithinTheLibraryLimits) {
+  EXPECT_EQ(DefaultBitrateKbps(2, 44100), 128);
+  EXPECT_EQ(DefaultBitrateKbps(1, 16000), 64);
+  EXPECT_EQ(DefaultBitrateKbps(1, 8000), 48);   // 6144 bits per frame at 8 kHz
+  EXPECT_EQ(DefaultBitrateKbps(6, 8000), 288);
+  EXPECT_EQ(DefaultBitrateKbps(6, 96000), 384);
+}
+
+TEST(ProgressLine, ShowsBarPercentSpeedAndTimeLeft) {
+  const std::string line = ProgressLine("song.wav", 0, 1, 30.0, 120.0, 2.0, 79);
+  EXPECT_EQ(line.rfind("song.wav [", 0), 0u) << line;
+  EXPECT_NE(line.find(" 25%"), std::string::npos) << line;
+  EXPECT_NE(line.find("15.0x"), std::string::npos) << line;
+  EXPECT_NE(line.find("ETA 0:06"), std::string::npos) << line;
+  EXPECT_LE(line.size(), 79u);
+  const std::string many = ProgressLine("", 3, 10, 10.0, 10.0, 1.0, 60);
+  EXPECT_EQ(many.rfind("3/10 files [", 0), 0u) << many;
+  EXPECT_NE(many.find("100%"), std::string::npos) << many;
+  EXPECT_EQ(FormatDuration(65.3), "1:05.3");
+  EXPECT_EQ(FormatDuration(3725), "1:02:05");
+}
+
+}  // namespace
+}  // namespace aacs::tools

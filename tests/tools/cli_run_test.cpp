@@ -1,0 +1,501 @@
+// The aacstream binary end to end: every option's effect in the files it writes (as ffprobe,
+// FFmpeg and faad see them), every error path with its message and exit status, and the
+// guarantee that a failure never leaves a partial file or destroys an existing one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "aacstream/aacstream.h"
+#include "cli_support.h"
+#include "mp4_writer.h"
+#include "support/audio_support.h"
+
+namespace aacs::testing {
+namespace {
+
+constexpr int kOrchestralFrames = 132300;  // orchestral_3s.wav: 3 s at 44.1 kHz, stereo
+
+int CountLines(const std::string& s) {
+  int n = 0;
+  for (char c : s) n += c == '\n';
+  return n;
+}
+
+bool Contains(const std::string& haystack, const std::string& needle) {
+  return haystack.find(needle) != std::string::npos;
+}
+
+// Frames of a stream of `samples` input samples per channel: one per 1024, rounded up, plus one.
+int ExpectedFrames(int64_t samples) { return int((samples + 1023) / 1024 + 1); }
+
+// The lowest SNR over the frames of 1024 samples after the first two (the encoder's start-up):
+// one wrong or repeated frame shows here even when the SNR of the whole clip hides it.
+double WorstFrameSnrDb(const Audio& reference, const Audio& decoded) {
+  double worst = 1e9;
+  for (int start = 2048; start + 1024 <= std::min(reference.Frames(), decoded.Frames()); start += 1024) {
+    double signal = 0, noise = 0;
+    for (int i = start; i < start + 1024; ++i)
+      for (int c = 0; c < reference.channels; ++c) {
+        const double r = reference.At(i, c), d = decoded.At(i, c);
+        signal += r * r;
+        noise += (d - r) * (d - r);
+      }
+    if (signal > 1e6) worst = std::min(worst, 10 * std::log10(signal / (noise + 1e-9)));
+  }
+  return worst;
+}
+
+double Kbps(size_t bytes, double seconds) { return double(bytes) * 8.0 / seconds / 1000.0; }
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    ASSERT_FALSE(dir_.empty());
+  }
+  void TearDown() override { std::system(("rm -rf " + ShellQuote(dir_)).c_str()); }
+
+  std::string P(const std::string& name) const { return dir_ + "/" + name; }
+
+  // Copies a clip of tests/data into the test directory (outputs land beside their input).
+  std::string Clip(const std::string& name, const std::string& as = "") {
+    const std::string path = P(as.empty() ? name : as);
+    EXPECT_TRUE(WriteFile(path, ReadBytes(DataPath(name)))) << name;
+    return path;
+  }
+
+  std::string dir_;
+};
+
+// ---- M4A ------------------------------------------------------------------------------------
+
+TEST_F(Cli, M4aOfWholeFramesDecodesToExactlyTheInputSamples) {
+  Audio in;
+  ASSERT_TRUE(ReadWav(DataPath("orchestral_3s.wav"), in));
+  in.samples.resize(size_t(100 * 1024 * in.channels));  // a whole number of frames: no end padding
+  ASSERT_TRUE(WriteWav(P("whole.wav"), in));
+  const CliRun run = RunCli({P("whole.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const auto probe = Probe(P("whole.m4a"));
+  EXPECT_EQ(probe.at("codec_name"), "aac");
+  EXPECT_EQ(probe.at("profile"), "LC");
+  EXPECT_EQ(probe.at("sample_rate"), "44100");
+  EXPECT_EQ(probe.at("channels"), "2");
+  EXPECT_EQ(probe.at("duration_ts"), "102400");
+
+  const Decoded dec = DecodeFfmpeg(ReadBytes(P("whole.m4a")), ".m4a");
+  EXPECT_EQ(dec.status, 0);
+  EXPECT_EQ(dec.errors, "");
+  EXPECT_EQ(dec.audio.Frames(), 102400);
+  EXPECT_EQ(FindDelay(in, dec.audio, 2048), 0) << "the priming is not hidden exactly";
+  EXPECT_GT(SnrDb(in, dec.audio, 0), 12.0);
+  EXPECT_GT(WorstFrameSnrDb(in, dec.audio), 8.0) << "a frame is missing, repeated or out of place";
+}
+
+TEST_F(Cli, M4aDeclaresDelayAndPaddingAndStartsGapFree) {
+  const std::string input = Clip("orchestral_3s.wav");
+  const CliRun run = RunCli({input});
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  const auto probe = Probe(P("orchestral_3s.m4a"));
+  EXPECT_EQ(probe.at("duration_ts"), std::to_string(kOrchestralFrames));
+  EXPECT_EQ(probe.at("duration"), "3.000000");
+  const int padding = ExpectedFrames(kOrchestralFrames) * 1024 - 1024 - kOrchestralFrames;
+  EXPECT_EQ(probe.at("TAG:iTunSMPB"), aacs::tools::ITunSmpbText(1024, padding, kOrchestralFrames));
+  EXPECT_EQ(probe.at("TAG:encoder").rfind("aacstream ", 0), 0u);
+
+  Audio in;
+  ASSERT_TRUE(ReadWav(input, in));
+  const Decoded dec = DecodeFfmpeg(ReadBytes(P("orchestral_3s.m4a")), ".m4a");
+  EXPECT_EQ(dec.errors, "");
+  EXPECT_EQ(FindDelay(in, dec.audio, 2048), 0);
+  // A decoder that applies the whole edit gives exactly the input's length; FFmpeg 5.1 applies
+  // its start but keeps the declared padding at the end.
+  EXPECT_TRUE(dec.audio.Frames() == kOrchestralFrames || dec.audio.Frames() == kOrchestralFrames + padding)
+      << dec.audio.Frames();
+
+  // Default bit rate: 64 kbit/s per channel.
+  const double kbps = Kbps(ReadBytes(P("orchestral_3s.m4a")).size(), 3.0);
+  EXPECT_GT(kbps, 100);
+  EXPECT_LT(kbps, 140);
+}
+
+TEST_F(Cli, M4aTagsReachFfprobe) {
+  const std::string input = Clip("drums_3s.wav");
+  const CliRun run = RunCli({"--title", "Desert Night", "--artist", "S. P.", "--album", "Hyperrogue",
+                             "--comment", "take 2", input, "-o", P("tagged.mp4")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto probe = Probe(P("tagged.mp4"));
+  EXPECT_EQ(probe.at("TAG:title"), "Desert Night");
+  EXPECT_EQ(probe.at("TAG:artist"), "S. P.");
+  EXPECT_EQ(probe.at("TAG:album"), "Hyperrogue");
+  EXPECT_EQ(probe.at("TAG:comment"), "take 2");
+}
+
+TEST_F(Cli, RateOptionResamplesAndKeepsTheDuration) {
+  const std::string input = Clip("orchestral_3s.wav");
+  CliRun run = RunCli({"--rate", "32000", input});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto probe = Probe(P("orchestral_3s.m4a"));
+  EXPECT_EQ(probe.at("sample_rate"), "32000");
+  EXPECT_EQ(probe.at("duration_ts"), "96000");
+  const Decoded dec = DecodeFfmpeg(ReadBytes(P("orchestral_3s.m4a")), ".m4a");
+  EXPECT_EQ(dec.errors, "");
+  EXPECT_EQ(dec.audio.sampleRate, 32000);
+  EXPECT_GE(dec.audio.Frames(), 96000);
+  EXPECT_LT(dec.audio.Frames(), 96000 + 1024);
+
+  run = RunCli({"--rate", "22050", input, "-o", P("r.aac")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const AdtsWalk walk = WalkAdts(ReadBytes(P("r.aac")), 56);
+  EXPECT_EQ(walk.sampleRateIndex, 7);
+  EXPECT_EQ(walk.frames, ExpectedFrames(66150));
+}
+
+TEST_F(Cli, MonoAndFivePointOneKeepTheirChannels) {
+  CliRun run = RunCli({Clip("speech_16k_mono_3s.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto probe = Probe(P("speech_16k_mono_3s.m4a"));
+  EXPECT_EQ(probe.at("channels"), "1");
+  EXPECT_EQ(probe.at("sample_rate"), "16000");
+
+  run = RunCli({"--lfe", Clip("surround_5.1_48k_1.5s.wav", "surround.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  probe = Probe(P("surround.m4a"));
+  EXPECT_EQ(probe.at("channels"), "6");
+  EXPECT_EQ(probe.at("channel_layout"), "5.1");
+  EXPECT_EQ(probe.at("sample_rate"), "48000");
+  const Decoded dec = DecodeFfmpeg(ReadBytes(P("surround.m4a")), ".m4a");
+  EXPECT_EQ(dec.errors, "");
+  EXPECT_EQ(dec.audio.channels, 6);
+  EXPECT_TRUE(Contains(run.out, "5.1")) << run.out;
+}
+
+// ---- ADTS, ADIF, raw ------------------------------------------------------------------------
+
+TEST_F(Cli, BitRateOptionSetsTheStreamSize) {
+  const std::string input = Clip("music_pop_3s.wav");
+  for (int kbps : {64, 192}) {
+    const std::string out = P("pop" + std::to_string(kbps) + ".aac");
+    const CliRun run = RunCli({"-b", std::to_string(kbps), input, "-o", out});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const double measured = Kbps(ReadBytes(out).size(), 3.0);
+    EXPECT_NEAR(measured, kbps, 0.15 * kbps) << kbps;
+  }
+}
+
+TEST_F(Cli, AdtsUsesTheFiftySixBitHeaderUnlessLegacyIsAsked) {
+  const std::string input = Clip("harpsichord_3s.wav");
+  CliRun run = RunCli({input, "-o", P("new.aac")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> modern = ReadBytes(P("new.aac"));
+  const AdtsWalk walk = WalkAdts(modern, 56);
+  EXPECT_EQ(walk.frames, ExpectedFrames(kOrchestralFrames));
+  EXPECT_EQ(walk.profile, 1);  // LC
+  EXPECT_EQ(walk.channelConfig, 2);
+  EXPECT_EQ(DecodeFfmpeg(modern).errors, "");
+
+  run = RunCli({"--adts-legacy", input, "-o", P("old.aac")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> legacy = ReadBytes(P("old.aac"));
+  EXPECT_EQ(WalkAdts(legacy, 58).frames, ExpectedFrames(kOrchestralFrames));
+  EXPECT_EQ(WalkAdts(legacy, 56).frames, -1);
+  const Decoded faad = DecodeFaad(legacy, true);
+  EXPECT_EQ(faad.status, 0) << faad.errors;
+  EXPECT_EQ(faad.audio.channels, 2);
+}
+
+// Splits a file into the stream and the trailer record (whose second-last word is its size).
+bool SplitTrailer(const std::vector<uint8_t>& file, std::vector<uint8_t>& stream, std::vector<uint8_t>& trailer) {
+  if (file.size() < 8) return false;
+  const uint8_t* end = file.data() + file.size();
+  if (end[-4] != 0xCC || end[-3] != 0xAB || end[-2] != 0xCC || end[-1] != 0xAB) return false;
+  const uint32_t size = uint32_t(end[-8]) | uint32_t(end[-7]) << 8 | uint32_t(end[-6]) << 16 | uint32_t(end[-5]) << 24;
+  if (size + 8 > file.size()) return false;
+  stream.assign(file.begin(), file.end() - (size + 8));
+  trailer.assign(file.end() - (size + 8), file.end());
+  return true;
+}
+
+uint32_t Le32At(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+TEST_F(Cli, TrailerFollowsTheStreamWithTextsAndYear) {
+  const std::string input = Clip("castanets_3s.wav");
+  CliRun run = RunCli({input, "-o", P("t.aac"), "--trailer", "one", "two", "three", "--year", "2001"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  std::vector<uint8_t> stream, trailer;
+  ASSERT_TRUE(SplitTrailer(ReadBytes(P("t.aac")), stream, trailer));
+  EXPECT_EQ(WalkAdts(stream, 56).frames, ExpectedFrames(kOrchestralFrames)) << "the trailer is not after the last frame";
+  EXPECT_EQ(Le32At(trailer, 0), 44100u);
+  EXPECT_EQ(Le32At(trailer, 4), 2u);
+  const std::string text(trailer.begin(), trailer.end());
+  EXPECT_TRUE(Contains(text, std::string("\x04\0\0\0one\0", 8)));
+  EXPECT_TRUE(Contains(text, std::string("\x06\0\0\0three\0", 10)));
+  EXPECT_EQ(Le32At(trailer, trailer.size() - 20), 2001u);  // year, two zero words, size, magic
+
+  // Raw output with only a year: three empty texts.
+  run = RunCli({input, "-o", P("t.raw"), "--year", "1990"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_TRUE(SplitTrailer(ReadBytes(P("t.raw")), stream, trailer));
+  EXPECT_EQ(trailer.size(), 48u);
+  EXPECT_EQ(Le32At(trailer, 28), 1990u);
+}
+
+TEST_F(Cli, AdifAndRawAreTheLibrarysOwnStreams) {
+  const std::string input = Clip("orchestral_3s.wav");
+  CliRun run = RunCli({input, "-o", P("o.adif"), "-b", "96"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> adif = ReadBytes(P("o.adif"));
+  ASSERT_GT(adif.size(), 4u);
+  EXPECT_EQ(std::string(adif.begin(), adif.begin() + 4), "ADIF");
+  const Decoded faad = DecodeFaad(adif, false, ".adif");
+  EXPECT_EQ(faad.status, 0) << faad.errors;
+  EXPECT_EQ(faad.audio.channels, 2);
+  EXPECT_GT(faad.audio.Frames(), kOrchestralFrames - 1024);
+
+  run = RunCli({input, "-f", "raw", "-o", P("o.bin"), "-b", "96"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> raw = ReadBytes(P("o.bin"));
+  ASSERT_GT(raw.size(), 4u);
+  EXPECT_NE(std::string(raw.begin(), raw.begin() + 4), "ADIF");
+  EXPECT_EQ(WalkAdts(raw, 56).frames, -1);
+  EXPECT_NEAR(Kbps(raw.size(), 3.0), 96, 15);
+}
+
+TEST_F(Cli, EncoderChoicesChangeTheStreamAndStillDecode) {
+  const std::string input = Clip("music_pop_3s.wav");
+  ASSERT_EQ(RunCli({input, "-o", P("default.aac")}).status, 0);
+  const std::vector<uint8_t> reference = ReadBytes(P("default.aac"));
+  const std::vector<std::vector<std::string>> variants = {
+      {"-q", "0"}, {"--preset", "5"}, {"--bandwidth", "5000"}, {"--psy-noise"}};
+  for (const auto& v : variants) {
+    std::vector<std::string> args = v;
+    args.insert(args.end(), {input, "-o", P("variant.aac"), "-y"});
+    const CliRun run = RunCli(args);
+    ASSERT_EQ(run.status, 0) << v[0] << ": " << run.err;
+    const std::vector<uint8_t> bytes = ReadBytes(P("variant.aac"));
+    EXPECT_NE(bytes, reference) << v[0] << " made no difference";
+    const Decoded dec = DecodeFfmpeg(bytes);
+    EXPECT_EQ(dec.errors, "") << v[0];
+    if (v[0] == "--bandwidth") {
+      EXPECT_LT(BandwidthHz(dec.audio), 6500) << "bandwidth option ignored";
+      EXPECT_GT(BandwidthHz(DecodeFfmpeg(reference).audio), 9000);
+    }
+  }
+}
+
+// The library may not code Main and LTP yet: then the tool must say so; once it does, the
+// profile must reach the stream headers.
+bool LibraryCodes(int profile) {
+  const int keys[] = {AACSTREAM_OPT_PROFILE}, values[] = {profile};
+  StreamContext* s = aacStreamOpenEx32(0, 0, 44100, 128, 2, 0, 0, 0, 2, 0, 0, 9, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, 0, keys, values, 1);
+  aacStreamDestroy32(s);
+  return s != nullptr;
+}
+
+TEST_F(Cli, ProfileReachesTheHeadersOrIsRefusedClearly) {
+  const std::string input = Clip("drums_3s.wav");
+  const struct { const char* name; int field; const char* probeName; const char* said; } profiles[] = {
+      {"main", 0, "Main", "Main"}, {"ltp", 3, "LTP", "LTP"}};
+  for (const auto& p : profiles) {
+    const std::string out = P(std::string(p.name) + ".aac");
+    const CliRun run = RunCli({"--profile", p.name, input, "-o", out});
+    if (LibraryCodes(p.field == 0 ? 0 : 3)) {
+      ASSERT_EQ(run.status, 0) << run.err;
+      EXPECT_EQ(WalkAdts(ReadBytes(out), 56).profile, p.field);
+      ASSERT_EQ(RunCli({"--profile", p.name, input, "-o", P(std::string(p.name) + ".m4a")}).status, 0);
+      EXPECT_EQ(Probe(P(std::string(p.name) + ".m4a")).at("profile"), p.probeName);
+    } else {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_EQ(run.err, std::string("aacstream: the ") + p.said + " profile is not available: this libaacstream "
+                         "refuses to open " + p.said + " streams (use --profile lc)\n");
+      EXPECT_FALSE(FileExists(out));
+    }
+  }
+  const CliRun lc = RunCli({"--profile", "LC", input, "-o", P("lc.m4a")});
+  ASSERT_EQ(lc.status, 0) << lc.err;
+  EXPECT_EQ(Probe(P("lc.m4a")).at("profile"), "LC");
+}
+
+// ---- Errors and file safety -----------------------------------------------------------------
+
+// A mono 32-bit float WAV of two samples.
+std::vector<uint8_t> FloatWav() {
+  static const uint8_t kHeader[44] = {'R', 'I', 'F', 'F', 44, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                                      16, 0, 0, 0, 3, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 32, 0,
+                                      'd', 'a', 't', 'a', 8, 0, 0, 0};
+  std::vector<uint8_t> b(52, 0);
+  std::copy(std::begin(kHeader), std::end(kHeader), b.begin());
+  return b;
+}
+
+TEST_F(Cli, BadInputsAndValuesFailWithOneLineAndLeaveNothing) {
+  const std::string stereo = Clip("orchestral_3s.wav", "stereo.wav");
+  const std::string mono = Clip("speech_16k_mono_3s.wav", "mono.wav");
+  const std::string surround = Clip("surround_5.1_48k_1.5s.wav", "surround.wav");
+  ASSERT_TRUE(WriteFile(P("notes.wav"), std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', '\n'}));
+  ASSERT_TRUE(WriteFile(P("float.wav"), FloatWav()));
+  ASSERT_EQ(std::system(("mkdir " + ShellQuote(P("folder.wav"))).c_str()), 0);
+  const std::vector<std::string> before = ListDir(dir_);
+
+  const struct { std::vector<std::string> args; int status; std::string message; } cases[] = {
+      {{P("missing.wav")}, 1, "aacstream: cannot open '" + P("missing.wav") + "': No such file or directory"},
+      {{P("notes.wav")}, 1, "aacstream: cannot encode '" + P("notes.wav") + "': not a WAV file (no RIFF/WAVE header)"},
+      {{P("float.wav")}, 1, "floating-point samples are not supported"},
+      {{P("folder.wav")}, 1, "is a directory, not a WAV file"},
+      {{"-"}, 2, "aacstream: reading from standard input ('-') is not supported"},
+      {{"-q", "10", stereo}, 2, "aacstream: -q: 10 is out of range (0 to 9)"},
+      {{"--rate", "44000", stereo}, 2, "is not an AAC sampling rate"},
+      {{"--bandwidth", "100", stereo}, 2, "--bandwidth: 100 Hz is out of range"},
+      {{"-b", "1000", mono}, 1, "above the 1-channel maximum"},
+      {{"-b", "16", surround}, 1, "too low for 6 channels"},
+      {{"--lfe", stereo}, 1, "--lfe applies to 6-channel (5.1) input"},
+      {{stereo, "-o", P("nodir/out.m4a")}, 1, "directory '" + P("nodir") + "' does not exist"},
+      {{stereo, "-o", P("out.ogg")}, 2, "cannot tell the output format"},
+      {{stereo, "--title", "x", "-o", P("x.aac")}, 2, "apply to M4A output only"},
+      {{"--bogus", stereo}, 2, "aacstream: unknown option '--bogus'"},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = RunCli(c.args);
+    EXPECT_EQ(run.status, c.status) << c.message << "\n" << run.err;
+    EXPECT_TRUE(Contains(run.err, c.message)) << "expected: " << c.message << "\ngot: " << run.err;
+    EXPECT_EQ(CountLines(run.err), 1) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(ListDir(dir_), before) << "a failed run left a file behind: " << c.message;
+  }
+}
+
+TEST_F(Cli, ExistingOutputIsKeptUnlessOverwriteIsGiven) {
+  const std::string input = Clip("drums_3s.wav");
+  const std::vector<uint8_t> precious = {'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'};
+  ASSERT_TRUE(WriteFile(P("drums_3s.m4a"), precious));
+  CliRun run = RunCli({input});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "aacstream: '" + P("drums_3s.m4a") + "' already exists (use -y to overwrite it)\n");
+  EXPECT_EQ(ReadBytes(P("drums_3s.m4a")), precious);
+
+  run = RunCli({"-y", input});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::vector<uint8_t> replaced = ReadBytes(P("drums_3s.m4a"));
+  ASSERT_GT(replaced.size(), 8u);
+  EXPECT_EQ(std::string(replaced.begin() + 4, replaced.begin() + 8), "ftyp");
+  EXPECT_EQ(ListDir(dir_), (std::vector<std::string>{"drums_3s.m4a", "drums_3s.wav"}));
+}
+
+TEST_F(Cli, AFailedWriteLeavesNoPartialFileAndKeepsTheOldOne) {
+  const std::string input = Clip("orchestral_3s.wav");
+  const std::vector<uint8_t> precious = {'o', 'l', 'd'};
+  for (const char* name : {"orchestral_3s.m4a", "orchestral_3s.aac"}) {
+    ASSERT_TRUE(WriteFile(P(name), precious));
+    // A 10 KiB file-size limit: the output (about 45 KB) cannot be written whole.
+    const CliRun run = RunCli({"-y", input, "-o", P(name)}, "ulimit -f 20;");
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_TRUE(Contains(run.err, "cannot write '" + P(name) + "': File too large")) << run.err;
+    EXPECT_EQ(CountLines(run.err), 1) << run.err;
+    EXPECT_EQ(ReadBytes(P(name)), precious) << name;
+  }
+  EXPECT_EQ(ListDir(dir_), (std::vector<std::string>{"orchestral_3s.aac", "orchestral_3s.m4a", "orchestral_3s.wav"}));
+}
+
+TEST_F(Cli, CutShortInputIsEncodedWithAWarning) {
+  std::vector<uint8_t> bytes = ReadBytes(DataPath("orchestral_3s.wav"));
+  bytes.resize(bytes.size() - 4 * 32300);  // the header still promises 132300 sample frames
+  ASSERT_TRUE(WriteFile(P("cut.wav"), bytes));
+  const CliRun run = RunCli({P("cut.wav")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, "warning: '" + P("cut.wav") + "' is cut short: its header promises 132300 sample "
+                       "frames, the file holds 100000")) << run.err;
+  EXPECT_EQ(Probe(P("cut.m4a")).at("duration_ts"), "100000");
+  EXPECT_EQ(RunCli({"--quiet", "-y", P("cut.wav")}).err, "");
+}
+
+// ---- Batches, conventions, output ------------------------------------------------------------
+
+TEST_F(Cli, ParallelJobsWriteTheSameBytesAsOneAtATime) {
+  const std::vector<std::string> inputs = {Clip("orchestral_3s.wav"), Clip("drums_3s.wav"),
+                                           Clip("castanets_3s.wav"), Clip("harpsichord_3s.wav")};
+  ASSERT_EQ(std::system(("mkdir " + ShellQuote(P("one")) + " " + ShellQuote(P("two"))).c_str()), 0);
+  std::vector<std::string> args = inputs;
+  args.insert(args.end(), {"-j", "1", "-o", P("one")});
+  CliRun run = RunCli(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(CountLines(run.out), 4) << run.out;
+  args = inputs;
+  args.insert(args.end(), {"-j", "2", "-o", P("two") + "/"});
+  run = RunCli(args);
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(ListDir(P("one")), ListDir(P("two")));
+  ASSERT_EQ(ListDir(P("one")).size(), 4u);
+  for (const std::string& name : ListDir(P("one")))
+    EXPECT_EQ(ReadBytes(P("one/" + name)), ReadBytes(P("two/" + name))) << name;
+}
+
+TEST_F(Cli, ABatchGoesOnPastAFailedFileAndReportsIt) {
+  const std::string good = Clip("drums_3s.wav");
+  ASSERT_TRUE(WriteFile(P("bad.wav"), std::vector<uint8_t>{'n', 'o', 'p', 'e'}));
+  const CliRun run = RunCli({P("bad.wav"), good, "-j", "2"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "not a WAV file")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "aacstream: 1 of 2 files failed")) << run.err;
+  EXPECT_TRUE(FileExists(P("drums_3s.m4a")));
+  EXPECT_FALSE(FileExists(P("bad.m4a")));
+}
+
+TEST_F(Cli, SummaryOnStdoutNothingElseAndQuietSilencesIt) {
+  const std::string input = Clip("orchestral_3s.wav");
+  CliRun run = RunCli({input, "-b", "96"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");  // not a terminal: no progress line
+  EXPECT_EQ(CountLines(run.out), 1);
+  EXPECT_EQ(run.out.rfind(input + " -> " + P("orchestral_3s.m4a") + ": 0:03.0, M4A AAC-LC 44100 Hz stereo, ", 0), 0u)
+      << run.out;
+  EXPECT_TRUE(Contains(run.out, " kbit/s, ")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "x realtime\n")) << run.out;
+
+  run = RunCli({"--quiet", "-y", input});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(Cli, DoubleDashLetsAnInputStartWithADash) {
+  Clip("speech_16k_mono_3s.wav", "-speech.wav");
+  const CliRun run = RunCli({"-q", "5", "--", "-speech.wav"}, "cd " + ShellQuote(dir_) + ";");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(FileExists(P("-speech.m4a")));
+}
+
+TEST_F(Cli, DemoEncodesTheBundledSample) {
+  const CliRun run = RunCli({"--demo", "-o", P("demo.m4a")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "orchestral_desert.wav -> " + P("demo.m4a") + ": 0:10.0")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "demo: the encoded sample is " + P("demo.m4a"))) << run.out;
+  EXPECT_EQ(Probe(P("demo.m4a")).at("duration"), "10.000000");
+  EXPECT_EQ(RunCli({"--demo", P("x.wav")}).status, 2);
+}
+
+TEST_F(Cli, HelpAndVersion) {
+  CliRun run = RunCli({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Usage: aacstream [options] INPUT.wav... [-o OUTPUT]", 0), 0u);
+  for (const char* option : {"--bitrate", "--quality", "--preset", "--bandwidth", "--lfe", "--profile", "--psy-noise",
+                             "--rate", "--format", "--adts-legacy", "--trailer", "--year", "--title", "--artist",
+                             "--album", "--comment", "--jobs", "--overwrite", "--quiet", "--demo", "Examples:"})
+    EXPECT_TRUE(Contains(run.out, option)) << option;
+  run = RunCli({"-V"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("aacstream 0.", 0), 0u) << run.out;
+}
+
+}  // namespace
+}  // namespace aacs::testing
