@@ -35,42 +35,66 @@ extern "C" {
 typedef struct StreamContext StreamContext;
 
 /* Opens a stream.  Returns the handle, or NULL after printing one line on
- * stderr that names the problem and releasing everything.
+ * stderr ("aacstream: <reason>") that names the problem and releasing
+ * everything.  Every argument below is checked: a value outside its range is
+ * refused here, so no later call can fail because of it.
  *
  *  readInputFile   1: read PCM from the WAV file inputFileName (8/16/24/32-bit
  *                  integer PCM, 1-6 channels; the file's rate and channel count
- *                  are used).  0: the host passes PCM to every encode call.
+ *                  are used).  Any other value: the host passes PCM to every
+ *                  encode call.
  *  writeOutputFile 1: write the bitstream to outputFileName (created or
- *                  truncated).  0: the bytes are copied to the host's buffer.
+ *                  truncated).  Any other value: the bytes are copied to the
+ *                  host's buffer.
  *  sampleRate      encoding rate in Hz: 96000, 88200, 64000, 48000, 44100,
  *                  32000, 24000, 22050, 16000, 12000, 11025 or 8000.  With file
  *                  input, 0 takes the file's rate, and a rate different from
- *                  the file's makes the library resample.
+ *                  the file's makes the library resample (ratios above 12
+ *                  are refused).
  *  bitRateKbps     target bit rate of the whole stream in kbit/s, at least 8,
  *                  and at most 6144 bits per channel per frame
  *                  (6144 x channels x sampleRate / 1024 bit/s); below 64 bits
- *                  per channel per frame is refused.
+ *                  per channel per frame is refused.  Near that lower limit
+ *                  the headers and side information take nearly every bit:
+ *                  below about 100 bits per channel and frame after the ADTS
+ *                  header the stream decodes as (near) silence.
  *  numChannels     1 to 6 (ignored with file input: the file's count is used).
- *  lfe             non-zero: the last channel of a 4- or 6-channel stream is an
- *                  LFE channel (refused with 4 channels: no standard layout).
+ *  lfe             non-zero: the sixth channel of a 6-channel stream is an LFE
+ *                  channel; refused with 4 channels (no standard layout); no
+ *                  effect with 1, 2, 3 or 5 channels.
  *  preset          0: tuning by bit rate; 1-9: fixed presets (these also select
  *                  variable-rate mode); a negative value with bit 8 (256) set
  *                  selects the alternative default-bandwidth rule.
  *  lcOnly          1: low-complexity profile (the default profile anyway).
  *  headerType      0 raw data blocks, 1 ADIF header then raw blocks, 2 ADTS.
- *  bandwidthHz     audio bandwidth in Hz; used only when above 2000 (0: automatic).
+ *  bandwidthHz     audio bandwidth in Hz, used when above 2000 (2000 or less:
+ *                  automatic); above 96000 is refused.  Presets 3-9 keep their
+ *                  own bandwidth.
  *  psyOption       1: code noise-like high bands by perceptual noise substitution.
- *  quality         0 (fastest) to 9 (best, the default); values outside 0-9 keep
- *                  the default search limits.
+ *  quality         0 (fastest) to 9 (best, the default); any other value is
+ *                  accepted and keeps the default search limits.
  *  text1..text3    trailer strings (may be NULL); they are not copied, so they
  *                  must stay valid until WriteVelmorAACHeader has been called.
- *  year            trailer year; 0 means the current UTC year.
+ *  year            trailer year; 0 means the current UTC year (any value).
+ *
+ * The other integer arguments accept any value: preset values other than 0-9
+ * (and the 256 bit of a negative one) change nothing, lcOnly and psyOption act
+ * only when 1, lfe acts when non-zero.  File names must be readable / creatable
+ * (a missing name, an empty name or a directory is refused).
+ *
+ * Six channels without LFE are coded as SCE CPE CPE SCE with channel
+ * configuration 6.  FFmpeg and faad decode all six channels in full; both
+ * present the sixth (the second SCE) in the LFE position of a 5.1 layout
+ * (FL FR FC LFE BL BR), so a player may route it to the subwoofer.  Use lfe=1
+ * for 5.1 material.  ADIF streams describe the layout exactly in their program
+ * configuration (a back centre channel).
  *
  * Channel order.  With memory input, interleaved channel i feeds slot i of the
  * element map: 1: C; 2: L R; 3: C L R; 4: C L R S; 5: C L R Ls Rs;
  * 6: C L R Ls Rs LFE (with lfe set; otherwise 6 full-band channels).  With file
  * input the library reorders the WAV order (L R C for 3 channels,
- * L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element order.
+ * L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element order; a
+ * 4-channel file is taken as C L R S.
  */
 AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputFile, int sampleRate,
     int bitRateKbps, int numChannels, int lfe, int preset, int lcOnly, int headerType,
@@ -86,7 +110,9 @@ AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputF
  *               aacStreamMaxOutputBytes32(handle) bytes.  Ignored with file
  *               output (may be NULL then).
  *  sampleCount  samples over all channels, 0 to numChannels x 1024; ignored
- *               with file input (the library reads the file).
+ *               with file input (the library reads the file).  A count that is
+ *               not a multiple of numChannels ends the stream like any short
+ *               call; the missing samples of the last sample frame are zero.
  *  outLength    receives the number of bytes placed in out (with file output,
  *               the number written to the file).  Must not be NULL with memory
  *               output.
@@ -96,14 +122,19 @@ AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputF
  *     the encoder runs one frame behind its input);
  *  1  bad arguments (NULL handle, sampleCount below 0 or above samples per
  *     call, NULL pcm with memory input and sampleCount > 0, NULL out or
- *     outLength with memory output); nothing was changed and the stream can
- *     still be used.  Also returned when the encoder failed internally, after
- *     which the stream must only be closed;
+ *     outLength with memory output) or a closed stream; nothing was read or
+ *     written (not even *outLength) and the stream can still be used.  Also
+ *     returned when the encoder failed internally (no accepted configuration
+ *     is known to reach that), after which the stream must only be closed;
  *  2  end of stream: this call was short (fewer samples than a full call, 0
  *     included), its samples were encoded and the encoder was flushed.  The
  *     last two frames stay inside the stream with memory output: fetch them
- *     with aacStreamFlush32().  Every later call returns 2 with 0 bytes.
- * A stream of k calls produces k + 1 frames in all.
+ *     with aacStreamFlush32().  Every later call returns 2, stores 0 in
+ *     *outLength (when not NULL) and reads or writes nothing else.
+ * A stream of k calls produces k + 1 frames in all.  With memory output the
+ * library writes at most aacStreamMaxOutputBytes32(handle) bytes into out.
+ * The handle must come from a successful open and must not have been
+ * destroyed; NULL is the only invalid handle the library can recognise.
  */
 AACSTREAM_API int aacStreamEncodeFrame32(StreamContext* handle, const short* pcm, unsigned char* out,
     int sampleCount, int* outLength);
@@ -120,9 +151,12 @@ AACSTREAM_API void aacStreamDestroy32(StreamContext* handle);
 /* Appends the stream trailer (rate, channels, frame count, average bit rate,
  * the three texts, year, size, magic 0xABCCABCC) at the current position of
  * `stream`.  Call it once, after aacStreamClose32 and before
- * aacStreamDestroy32.  When the library wrote the output file itself it has
- * closed it: reopen it in append mode ("ab") and pass that FILE*.  NULL
- * arguments are ignored. */
+ * aacStreamDestroy32 (each call lowers the stream's frame figure by three, so
+ * a second call writes a smaller figure).  When the library wrote the output
+ * file itself it has closed it: reopen it in append mode ("ab") and pass that
+ * FILE*.  NULL arguments are ignored.  Counters of very long streams saturate
+ * into the record's 32-bit fields; the average bit rate is exact for any
+ * length. */
 AACSTREAM_API void WriteVelmorAACHeader(StreamContext* handle, FILE* stream);
 
 /* ---- Extensions ---------------------------------------------------------- */
@@ -151,7 +185,9 @@ enum {
 };
 
 /* The same open as aacStreamOpen32, with optionCount (key, value) options
- * applied after the open arguments and before the stream is initialised. */
+ * applied after the open arguments and before the stream is initialised.
+ * optionKeys and optionValues must hold optionCount entries each (they may be
+ * NULL when optionCount is 0); a negative count or missing arrays are refused. */
 AACSTREAM_API StreamContext* aacStreamOpenEx32(int readInputFile, int writeOutputFile, int sampleRate,
     int bitRateKbps, int numChannels, int lfe, int preset, int lcOnly, int headerType,
     int bandwidthHz, int psyOption, int quality, const char* inputFileName,

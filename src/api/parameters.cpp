@@ -2,6 +2,7 @@
 #include "api/parameters.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "api/stream_context.h"
@@ -167,7 +168,9 @@ void SetParameter(StreamContext& ctx, int id, int value) {
     case 1: ctx.profile = value; break;
     case 2: ctx.headerType = value; break;
     case 3: ctx.stereoMode = value; break;
-    case 5: ctx.bitRate = value * 1000; break;
+    case 5:  // saturated, so that absurd figures reach the open's range check instead of wrapping
+      ctx.bitRate = static_cast<int>(std::clamp<int64_t>(int64_t{value} * 1000, INT32_MIN, INT32_MAX));
+      break;
     case 6: ctx.bandwidth = value; break;
     case 7: ctx.sampleRate = value; break;
     case 8: ctx.parameter8 = value; break;

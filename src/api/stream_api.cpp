@@ -35,6 +35,17 @@ namespace aacs::api {
 namespace {
 
 constexpr int kMaxFramesPerResampledCall = kMaxWorkFrames / kFrameLength + 1;
+constexpr int kMaxBandwidthHz = 96000;
+
+// Average bit rate of the finished stream for the ADIF header: the 64-bit bit total over the
+// frames' duration, worked out in double so that streams of many hours neither wrap nor lose
+// precision; clamped to what the unsigned field can hold.
+uint32_t AverageBitRate(const StreamContext& ctx) {
+  if (ctx.frameCount <= 0 || ctx.sampleRate <= 0) return 0;
+  const double seconds = static_cast<double>(ctx.frameCount) * kFrameLength / ctx.sampleRate;
+  const double bitRate = static_cast<double>(ctx.totalBits) / seconds;
+  return bitRate >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(bitRate);
+}
 
 // Prints the one-line reason an open fails.
 void OpenError(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -217,8 +228,11 @@ int InitStream(StreamContext& ctx, const char* inputFileName, const char* output
   ctx.firstFrame = 1;
   ctx.resampling = ctx.inputSampleRate != ctx.sampleRate;
   InitEncoder(ctx);
+  // The model's transforms and filters are created here rather than in the first encode call,
+  // so that a memory shortage fails the open instead of the encoding.
   const bool ltpSearch = ctx.profile == kProfileLtp && ctx.ltpEnabled;
-  if (enc::FilterbankInit(ctx.filterbank) != 0 || (ltpSearch && enc::LtpSearchInit(ctx.ltpSearch) != 0)) {
+  if (enc::FilterbankInit(ctx.filterbank) != 0 || psych::PsyModelAllocate(ctx) != 0 ||
+      (ltpSearch && enc::LtpSearchInit(ctx.ltpSearch) != 0)) {
     OpenError("out of memory");
     return 1;
   }
@@ -256,7 +270,7 @@ int CheckOption(int key, int value) {
     case 2: return (value >= 0 && value <= 2) ? 0 : 1;
     case 3: return (value >= -1 && value <= 1) ? 0 : 1;
     case 5: return (value >= 8 && value <= 6144 * 6 * 96) ? 0 : 1;
-    case 6: return (value == 0 || (value > 2000 && value <= 96000)) ? 0 : 1;
+    case 6: return (value == 0 || (value > 2000 && value <= kMaxBandwidthHz)) ? 0 : 1;
     case 7: return SampleRateIndex(value) >= 0 ? 0 : 1;
     case 8: return 0;
     case 9: case 10: case 11: case 14: case 15: return (value == 0 || value == 1) ? 0 : 1;
@@ -348,6 +362,11 @@ int CheckFileArguments(const OpenRequest& req) {
     OpenError("no output file name");
     return 1;
   }
+  if (req.args.bandwidthHz > kMaxBandwidthHz) {
+    OpenError("bandwidth %d Hz is out of range (2001 to %d Hz; 2000 or less: automatic)", req.args.bandwidthHz,
+              kMaxBandwidthHz);
+    return 1;
+  }
   if (req.args.headerType < 0 || req.args.headerType > 2) {
     OpenError("header type %d is not supported (0 raw, 1 ADIF, 2 ADTS)", req.args.headerType);
     return 1;
@@ -379,8 +398,9 @@ StreamContext* OpenStream(OpenRequest req) {
   ctx->mpeg4Signalling = 1;
   ctx->profile = kProfileLc;
   SetDefaults(*ctx);
-  ctx->readInputFile = req.readInputFile;
-  ctx->writeOutputFile = req.writeOutputFile;
+  // Only 1 selects file input or output; any other value means memory.
+  ctx->readInputFile = req.readInputFile == 1 ? 1 : 0;
+  ctx->writeOutputFile = req.writeOutputFile == 1 ? 1 : 0;
   ctx->numChannels = req.numChannels;
   ctx->sampleRate = req.sampleRate;
   ctx->inputSampleRate = req.sampleRate;
@@ -522,11 +542,7 @@ void aacStreamClose32(StreamContext* handle) {
   if (ctx.headerType == kHeaderAdif && ctx.writeOutputFile == 1 && ctx.outputFile) {
     const int headerBytes = aacs::enc::AdifHeaderBytes(ctx);
     ctx.totalBits += 8 * headerBytes;
-    uint32_t bitRate = 0;
-    if (ctx.frameCount > 0) {
-      const double seconds = static_cast<double>(ctx.frameCount) / (ctx.sampleRate * (1.0 / 1024.0));
-      bitRate = static_cast<uint32_t>(static_cast<double>(ctx.totalBits) / seconds);
-    }
+    const uint32_t bitRate = AverageBitRate(ctx);
     uint8_t header[64];
     const int bytes = aacs::enc::BuildAdifHeader(ctx, bitRate, header);
     std::fseek(ctx.outputFile, 0, SEEK_SET);

@@ -351,6 +351,7 @@ bool ParseElements(Reader& r, const StreamFormat& fmt, ParsedFrame& out) {
     if (id == 7) break;
     if (id != 0 && id != 1 && id != 3) return r.Fail("unexpected element id " + std::to_string(id));
     ParsedElement e{};
+    const size_t elementStart = r.pos - 3;
     e.id = id;
     e.tag = static_cast<int>(r.Get(4));
     e.numChannels = id == 1 ? 2 : 1;
@@ -368,6 +369,7 @@ bool ParseElements(Reader& r, const StreamFormat& fmt, ParsedFrame& out) {
     }
     for (int k = 0; k < e.numChannels; ++k)
       if (!ParseChannelStream(r, fmt, e.commonWindow, e.ch[k])) return false;
+    e.bits = static_cast<int>(r.pos - elementStart);
     out.elements.push_back(e);
   }
   out.rawBits = static_cast<int>(r.pos - start);

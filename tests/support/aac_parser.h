@@ -73,6 +73,7 @@ struct ParsedElement {
   int msUsed[kParsedMaxBands];  // group by group, maxSfb flags per group
   int numChannels;
   ParsedChannel ch[2];
+  int bits;  // the whole element, from its id to its last spectral bit
 };
 
 struct ParsedFrame {

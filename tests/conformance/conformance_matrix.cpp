@@ -1,0 +1,298 @@
+// tests/conformance/conformance_matrix.cpp — builds the configuration matrix and checks one
+// configuration end to end: encode through the public API, walk the stream with the independent
+// parser, decode with FFmpeg or faad, compare counts and level.
+#include "conformance/conformance_matrix.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "support/aac_parser.h"
+#include "support/audio_support.h"
+
+namespace aacs::testing {
+namespace {
+
+constexpr int kRates[12] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+struct Layout {
+  int channels, lfe;
+};
+constexpr Layout kLayouts[7] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 1}, {6, 0}};
+constexpr int kQualities[5] = {-1, 0, 5, 9, 10};
+constexpr HeaderForm kHeaders[3] = {HeaderForm::kAdts56Ffmpeg, HeaderForm::kAdts58Faad, HeaderForm::kAdifFaad};
+constexpr int kMinChannelFrameBits = 64, kMaxChannelFrameBits = 6144;
+
+int64_t FrameBits(int kbps, int rate) { return static_cast<int64_t>(kbps) * 1000 * 1024 / rate; }
+
+// Half a second of the rate's clip, spread over the layout's channels in element order
+// (C L R Ls Rs and LFE, or a sixth full-band channel).  The LFE channel gets a low-passed mix.
+Audio ClipForLayout(int rate, int channels, int lfe) {
+  static std::mutex mutex;
+  static std::map<int, Audio> clips;
+  Audio stereo;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    Audio& cached = clips[rate];
+    if (cached.channels == 0) {
+      char name[64];
+      std::snprintf(name, sizeof name, "rates/music_1s_%05d.wav", rate);
+      ReadWav(DataPath(name), cached);
+    }
+    stereo = cached;
+  }
+  Audio out;
+  out.sampleRate = rate;
+  out.channels = channels;
+  const int frames = std::min(stereo.Frames(), rate / 2);
+  float lowpassed = 0.0f;
+  const float pole = std::exp(-2.0f * static_cast<float>(M_PI) * 120.0f / static_cast<float>(rate));
+  for (int i = 0; i < frames; ++i) {
+    const float l = stereo.At(i, 0), r = stereo.At(i, 1), mid = 0.5f * (l + r);
+    const float lDelayed = i >= 7 ? stereo.At(i - 7, 0) : 0.0f, rDelayed = i >= 11 ? stereo.At(i - 11, 1) : 0.0f;
+    lowpassed = pole * lowpassed + (1.0f - pole) * mid;
+    float frame[6];
+    if (channels == 1) frame[0] = mid;
+    if (channels == 2) frame[0] = l, frame[1] = r;
+    if (channels >= 3) frame[0] = mid, frame[1] = l, frame[2] = r;
+    if (channels == 4) frame[3] = 0.6f * (l - r);
+    if (channels >= 5) frame[3] = 0.6f * lDelayed, frame[4] = 0.6f * rDelayed;
+    if (channels == 6) frame[5] = lfe ? 2.0f * lowpassed : 0.5f * (l - r);
+    for (int c = 0; c < channels; ++c) out.samples.push_back(std::round(frame[c]));
+  }
+  return out;
+}
+
+// Bits per channel of the frame's largest element: the decoder's input buffer holds 6144 bits
+// for every channel of an element.
+int LargestElementShare(const aacs::test::ParsedFrame& f) {
+  int most = 0;
+  for (const auto& e : f.elements) most = std::max(most, (e.bits + e.numChannels - 1) / e.numChannels);
+  return most;
+}
+
+// Walks the stream with the independent parser: frame count and the largest element's bits per
+// channel.  Returns false with a message when the stream does not parse.
+bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* frames, int* maxBits,
+                std::string* error) {
+  *frames = 0;
+  *maxBits = 0;
+  if (c.header != HeaderForm::kAdifFaad) {
+    std::vector<aacs::test::ParsedFrame> parsed;
+    if (!aacs::test::ParseAdtsStream(bytes.data(), bytes.size(), c.header == HeaderForm::kAdts58Faad ? 58 : 56,
+                                     &parsed, error))
+      return false;
+    for (const auto& f : parsed) *maxBits = std::max(*maxBits, LargestElementShare(f));
+    *frames = static_cast<int>(parsed.size());
+    return true;
+  }
+  aacs::test::AdifHeader header;
+  if (!aacs::test::ParseAdifHeader(bytes.data(), bytes.size(), &header, error)) return false;
+  aacs::test::StreamFormat format;
+  format.sfIndex = header.pce.sfIndex;
+  size_t pos = static_cast<size_t>(header.headerBytes);
+  while (pos < bytes.size()) {
+    aacs::test::ParsedFrame f;
+    std::string e;
+    if (!aacs::test::ParseRawDataBlock(&bytes[pos], bytes.size() - pos, format, &f, &e)) {
+      *error = "raw block " + std::to_string(*frames) + ": " + e;
+      return false;
+    }
+    *maxBits = std::max(*maxBits, LargestElementShare(f));
+    pos += static_cast<size_t>((f.totalBits + 7) / 8);
+    ++*frames;
+  }
+  return true;
+}
+
+// A decoder's complaint: FFmpeg prints nothing at -v error unless something is wrong; faad -q
+// prints nothing either on a clean decode.
+bool DecoderComplained(const Decoded& d) { return d.status != 0 || !d.errors.empty(); }
+
+std::string Fail(const char* what, double got, double want) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%s: %g, expected %g", what, got, want);
+  return text;
+}
+
+// Decoder output channel that carries element-order channel `ch`.  FFmpeg outputs its own order
+// (L R C, L R C S, L R C Ls Rs, L R C LFE Ls Rs); faad keeps the element order, except for the
+// 5.1 layout (channel configuration 6, or an ADIF program with an LFE), which it outputs in
+// FFmpeg's order.
+int DecoderChannel(const MatrixConfig& c, int ch) {
+  static const int kFromFfmpegOrder[7][6] = {{0}, {0}, {0, 1}, {2, 0, 1}, {2, 0, 1, 3}, {2, 0, 1, 3, 4}, {2, 0, 1, 4, 5, 3}};
+  const bool ffmpegOrder = c.header == HeaderForm::kAdts56Ffmpeg ||
+                           (c.channels == 6 && (c.lfe || c.header == HeaderForm::kAdts58Faad));
+  return ffmpegOrder ? kFromFfmpegOrder[c.channels][ch] : ch;
+}
+
+double ChannelLevelDb(const Audio& a, int channel, int start, int count) {
+  double sum = 0;
+  long n = 0;
+  for (int i = start; i < std::min(a.Frames(), start + count); ++i, ++n) sum += static_cast<double>(a.At(i, channel)) * a.At(i, channel);
+  if (n == 0 || sum == 0) return -200.0;
+  return 10.0 * std::log10(sum / static_cast<double>(n) / (32768.0 * 32768.0));
+}
+
+}  // namespace
+
+std::vector<int> BitRateSpread(int sampleRate, int channels) {
+  const int64_t low = std::max<int64_t>(8, (static_cast<int64_t>(kMinChannelFrameBits) * channels * sampleRate + 1024 * 1000 - 1) /
+                                               (1024 * 1000));
+  const int64_t high = static_cast<int64_t>(kMaxChannelFrameBits) * channels * sampleRate / (1024 * 1000);
+  std::set<int> rates;
+  for (int i = 0; i <= 4; ++i) {
+    const double k = static_cast<double>(low) * std::pow(static_cast<double>(high) / static_cast<double>(low), i / 4.0);
+    rates.insert(static_cast<int>(std::clamp<int64_t>(std::llround(k), low, high)));
+  }
+  return {rates.begin(), rates.end()};
+}
+
+std::vector<MatrixConfig> FullMatrix() {
+  std::vector<MatrixConfig> all;
+  for (int rate : kRates)
+    for (const Layout& layout : kLayouts)
+      for (int kbps : BitRateSpread(rate, layout.channels))
+        for (int preset = 0; preset <= 9; ++preset)
+          for (int quality : kQualities)
+            for (HeaderForm header : kHeaders)
+              all.push_back(MatrixConfig{rate, layout.channels, layout.lfe, kbps, preset, quality, header});
+  return all;
+}
+
+std::vector<MatrixConfig> SampledMatrix(int count, bool bothEnds) {
+  // mt19937's sequence is fixed by the standard; distributions are not, so plain modulo is used.
+  std::mt19937 rng(20261205u);
+  auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+  std::vector<MatrixConfig> sample;
+  std::set<std::string> names;
+  auto add = [&](const MatrixConfig& c) {
+    if (names.insert(ConfigName(c)).second) sample.push_back(c);
+  };
+  for (int rate : kRates)
+    for (const Layout& layout : kLayouts) {
+      if (!bothEnds) break;
+      const std::vector<int> spread = BitRateSpread(rate, layout.channels);
+      for (int kbps : {spread.front(), spread.back()})
+        add(MatrixConfig{rate, layout.channels, layout.lfe, kbps, pick(10), kQualities[pick(5)], kHeaders[pick(3)]});
+    }
+  const std::vector<MatrixConfig> all = FullMatrix();
+  while (static_cast<int>(sample.size()) < count && sample.size() < all.size())
+    add(all[static_cast<size_t>(pick(static_cast<int>(all.size())))]);
+  return sample;
+}
+
+std::string ConfigName(const MatrixConfig& c) {
+  static const char* kHeaderNames[3] = {"adts56", "adts58", "adif"};
+  char name[96];
+  std::snprintf(name, sizeof name, "r%d_c%d%s_k%d_p%d_q%s%d_%s", c.sampleRate, c.channels, c.lfe ? "lfe" : "",
+                c.kbps, c.preset, c.quality < 0 ? "m" : "", std::abs(c.quality),
+                kHeaderNames[static_cast<int>(c.header)]);
+  return name;
+}
+
+LevelBounds LevelTolerance(int payloadBits) {
+  // A channel element with its side information takes 30 to 60 bits before any spectral value,
+  // so below 100 bits per channel the rate loops can keep a few lines of the lowest bands at
+  // best, or none: the decode may fall to silence (a fifth of the full matrix's runs there do),
+  // and the few coarse lines it keeps can come out up to 3 dB loud.  Above that the rate loops
+  // keep the strong low bands, which carry the level: the full matrix stays within -0.95 and
+  // +1.6 dB from 100 bits up and within 0.6 dB from 600 up; the bounds leave room for other
+  // material.
+  if (payloadBits >= 1500) return {1.5, 1.5};
+  if (payloadBits >= 600) return {2.0, 2.0};
+  if (payloadBits >= 250) return {3.0, 3.0};
+  if (payloadBits >= 100) return {4.0, 3.0};
+  return {200.0, 4.0};
+}
+
+namespace {
+
+// Encodes the clip and walks the stream: result codes, calls, frames and frame sizes.
+bool CheckStream(const MatrixConfig& c, const Audio& in, Encoded* enc, MatrixOutcome& o) {
+  EncodeOptions options;
+  options.kbps = c.kbps;
+  options.preset = c.preset;
+  options.quality = c.quality;
+  options.lfe = c.lfe;
+  options.headerType = c.header == HeaderForm::kAdifFaad ? 1 : 2;
+  options.adtsBits = c.header == HeaderForm::kAdts58Faad ? 58 : 56;
+  *enc = EncodeAudio(in, options);
+  if (!enc->opened) return o.failure = "open refused an accepted configuration", false;
+  if (enc->lastResult != 2) return o.failure = Fail("last encode result", enc->lastResult, 2), false;
+  const int calls = (in.Frames() + 1023) / 1024;
+  if (enc->calls != calls) return o.failure = Fail("encode calls", enc->calls, calls), false;
+  std::string error;
+  if (!WalkStream(enc->bytes, c, &o.frames, &o.maxChannelBits, &error)) return o.failure = "parser: " + error, false;
+  if (o.frames != calls + 1) return o.failure = Fail("frames", o.frames, calls + 1), false;
+  if (o.maxChannelBits > kMaxChannelFrameBits)
+    return o.failure = Fail("element bits per channel", o.maxChannelBits, kMaxChannelFrameBits), false;
+  return true;
+}
+
+// What each decoder makes of a clean stream: faad plays mono as two equal channels (it allows
+// for parametric stereo), outputs twice the rate below 32 kHz (it allows for implicit SBR) and
+// leaves out the first frame (the encoder's one-frame delay), which FFmpeg outputs.
+struct DecoderShape {
+  int channels, upsampling, delay, frames;
+};
+
+bool CheckDecode(const MatrixConfig& c, const Decoded& dec, const DecoderShape& want, MatrixOutcome& o) {
+  if (DecoderComplained(dec)) return o.failure = "decoder: status " + std::to_string(dec.status) + ": " + dec.errors, false;
+  if (dec.audio.channels != want.channels) return o.failure = Fail("decoded channels", dec.audio.channels, want.channels), false;
+  if (dec.audio.sampleRate != c.sampleRate * want.upsampling)
+    return o.failure = Fail("decoded rate", dec.audio.sampleRate, c.sampleRate * want.upsampling), false;
+  if (dec.audio.Frames() != want.frames * 1024 * want.upsampling)
+    return o.failure = Fail("decoded samples per channel", dec.audio.Frames(), want.frames * 1024 * want.upsampling), false;
+  return true;
+}
+
+// Level of the mix and of every channel in its place (a sixth full-band channel comes out in the
+// LFE position); single channels get a dB more room than the mix.
+bool CheckLevels(const MatrixConfig& c, const Audio& in, const Audio& dec, const DecoderShape& shape, MatrixOutcome& o) {
+  const int count = in.Frames() * shape.upsampling;
+  o.inputLevelDb = LevelDb(in);
+  o.decodedLevelDb = LevelDb(dec, shape.delay, count);
+  const int headerBits = c.header == HeaderForm::kAdifFaad ? 0 : (c.header == HeaderForm::kAdts58Faad ? 58 : 56);
+  o.payloadBits = static_cast<int>((FrameBits(c.kbps, c.sampleRate) - headerBits) / c.channels);
+  const LevelBounds bounds = LevelTolerance(o.payloadBits);
+  o.levelBelowDb = bounds.belowDb;
+  o.levelAboveDb = bounds.aboveDb;
+  auto outside = [&bounds](double got, double want, double slack) {
+    return got < want - bounds.belowDb - slack || got > want + bounds.aboveDb + slack;
+  };
+  if (outside(o.decodedLevelDb, o.inputLevelDb, 0.0))
+    return o.failure = Fail("decoded level (dB)", o.decodedLevelDb, o.inputLevelDb), false;
+  for (int ch = 0; ch < c.channels; ++ch) {
+    const double want = ChannelLevelDb(in, ch, 0, in.Frames());
+    const double got = ChannelLevelDb(dec, DecoderChannel(c, ch), shape.delay, count);
+    if (outside(got, want, 1.0))
+      return o.failure = Fail(("channel " + std::to_string(ch) + " level (dB)").c_str(), got, want), false;
+  }
+  return true;
+}
+
+}  // namespace
+
+MatrixOutcome RunMatrixConfig(const MatrixConfig& c) {
+  MatrixOutcome o;
+  const Audio in = ClipForLayout(c.sampleRate, c.channels, c.lfe);
+  if (in.Frames() == 0) return o.failure = "no input clip", o;
+  Encoded enc;
+  if (!CheckStream(c, in, &enc, o)) return o;
+  const bool ffmpeg = c.header == HeaderForm::kAdts56Ffmpeg;
+  const Decoded dec = ffmpeg ? DecodeFfmpeg(enc.bytes)
+                             : DecodeFaad(enc.bytes, c.header == HeaderForm::kAdts58Faad,
+                                          c.header == HeaderForm::kAdifFaad ? ".adif" : ".aac");
+  const DecoderShape shape = ffmpeg ? DecoderShape{c.channels, 1, 1024, o.frames}
+                                    : DecoderShape{c.channels == 1 ? 2 : c.channels, c.sampleRate <= 24000 ? 2 : 1, 0,
+                                                   o.frames - 1};
+  o.passed = CheckDecode(c, dec, shape, o) && CheckLevels(c, in, dec.audio, shape, o);
+  return o;
+}
+
+}  // namespace aacs::testing
