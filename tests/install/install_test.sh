@@ -36,8 +36,12 @@ export PKG_CONFIG_PATH="$prefix/$libdir/pkgconfig"
 "$cc" $flags -Wall -Wextra -Werror "$source/examples/encode_wav.c" $(pkg-config --cflags --libs aacstream) \
       -o "$work/encode_wav_pkgconfig" || fail "pkg-config build failed"
 
-ldd "$work/consumer/encode_wav_shared" | grep -q 'libaacstream\.so' || fail "the shared target did not link the shared library"
-if ldd "$work/consumer/encode_wav_static" | grep -q 'libaacstream\.so'; then fail "the static target linked the shared library"; fi
+# ldd's output is taken whole first: grep -q stops reading at its match, and under pipefail the
+# writer's broken pipe would read as a failure.
+shared_deps=$(ldd "$work/consumer/encode_wav_shared")
+static_deps=$(ldd "$work/consumer/encode_wav_static")
+grep -q 'libaacstream\.so' <<<"$shared_deps" || fail "the shared target did not link the shared library"
+if grep -q 'libaacstream\.so' <<<"$static_deps"; then fail "the static target linked the shared library"; fi
 
 input=$source/tests/data/speech_16k_mono_3s.wav
 for exe in encode_wav_shared encode_wav_static encode_wav_pkgconfig; do
@@ -50,7 +54,7 @@ for exe in encode_wav_shared encode_wav_static encode_wav_pkgconfig; do
   [ "$(tail -c 4 "$out" | od -An -tx1 | tr -d ' \n')" = "ccabccab" ] || fail "$exe did not append the trailer"
 done
 
-"$prefix/bin/aacstream" --version | grep -q '^aacstream ' || fail "the installed tool does not run"
+version=$("$prefix/bin/aacstream" --version) && grep -q "^aacstream " <<<"$version" || fail "the installed tool does not run"
 "$prefix/bin/aacstream" --quiet --demo -o "$work/demo.m4a" || fail "the installed tool cannot encode its demo sample"
 [ -s "$work/demo.m4a" ] || fail "no demo output"
 echo "install test: 1 passed, 0 failed"
