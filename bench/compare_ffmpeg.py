@@ -2,8 +2,9 @@
 """Quality and speed of aacstream beside FFmpeg's built-in AAC encoder, measured in one run.
 
 usage:
-  bench/compare_ffmpeg.py quality [--corpus DIR] [--rates 128,64]
-  bench/compare_ffmpeg.py speed   [--corpus DIR] [--runs 3] [--configs q9,q5,mono,surround]
+  bench/compare_ffmpeg.py quality [--corpus DIR] [--rates 128,64] [--build]
+  bench/compare_ffmpeg.py speed   [--corpus DIR] [--runs 5] [--configs q9,q5,mono,surround] [--build]
+                                  [--encoder PATH]
 
 quality: every 44.1 kHz stereo clip of the corpus is encoded by both encoders at each rate and
 decoded by FFmpeg; the table gives the achieved bit rate, SNR, audible bandwidth (highest
@@ -13,7 +14,9 @@ speed: 60 s of audio per configuration, the two encoders run alternately, user C
 encoding process (median of the runs), ratio = FFmpeg time / aacstream time.
 
 Needs python3-numpy, ffmpeg and sox, and a Release build (build/release) with the bench target
-aacs_encode_file (cmake --build build/release --target aacs_encode_file).
+aacs_encode_file; --build configures and builds it first (CMake Release, Ninja, at most two
+jobs).  --encoder times another aacs_encode_file binary (a build of an older revision, say)
+in its place.
 """
 import argparse
 import os
@@ -143,7 +146,7 @@ def quality(args):
             for kbps in rates:
                 ours = os.path.join(tmp, "ours.aac")
                 peer = os.path.join(tmp, "peer.m4a")
-                subprocess.run([ENCODER, clip, ours, str(kbps)], check=True)
+                subprocess.run([args.encoder, clip, ours, str(kbps)], check=True)
                 subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-threads", "1", "-c:a", "aac",
                                 "-b:a", "%dk" % kbps, peer], check=True)
                 o = measure(ref, rate, ours, tmp, marks)
@@ -182,6 +185,15 @@ CONFIGS = {
 }
 
 
+def build_release():
+    """Configures build/release as a Release build and builds the whole-file encoder."""
+    build = os.path.join(ROOT, "build", "release")
+    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+                    "-DAACSTREAM_BUILD_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "-j2", "--target", "aacs_encode_file"], check=True,
+                   stdout=subprocess.DEVNULL)
+
+
 def speed(args):
     print("| configuration | aacstream s | aacstream x realtime | FFmpeg s | FFmpeg x realtime | ratio "
           "| aacstream SNR dB / bandwidth Hz | FFmpeg SNR dB / bandwidth Hz |")
@@ -197,7 +209,8 @@ def speed(args):
                 seconds = w.getnframes() / w.getframerate()
             ours_t, peer_t = [], []
             for _ in range(args.runs):
-                ours_t.append(run_cpu([ENCODER, src, os.path.join(tmp, "o.aac"), str(kbps), str(q), "1", str(lfe)]))
+                ours_t.append(run_cpu([args.encoder, src, os.path.join(tmp, "o.aac"), str(kbps), str(q), "1",
+                                       str(lfe)]))
                 peer_t.append(run_cpu(["ffmpeg", "-nostdin", "-v", "error", "-y", "-threads", "1", "-i", src,
                                        "-c:a", "aac", "-b:a", "%dk" % kbps, os.path.join(tmp, "p.m4a")]))
             o, p = statistics.median(ours_t), statistics.median(peer_t)
@@ -214,14 +227,19 @@ def main():
     parser.add_argument("mode", choices=["quality", "speed"])
     parser.add_argument("--corpus", default=os.path.join(ROOT, "..", "shared", "corpus"))
     parser.add_argument("--rates", default="128,64")
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--configs", default="q9,q5,mono,surround")
+    parser.add_argument("--build", action="store_true", help="configure and build build/release first")
+    parser.add_argument("--encoder", default=ENCODER, help="the aacs_encode_file binary to time")
     args = parser.parse_args()
     for tool in ("ffmpeg", "sox"):
         if shutil.which(tool) is None:
             sys.exit("%s is needed" % tool)
-    if not os.path.exists(ENCODER):
-        sys.exit("build the bench target first: cmake --build build/release --target aacs_encode_file")
+    if args.build:
+        build_release()
+    if not os.path.exists(args.encoder):
+        sys.exit("build the bench target first (or pass --build): cmake -S . -B build/release -G Ninja && "
+                 "cmake --build build/release --target aacs_encode_file")
     quality(args) if args.mode == "quality" else speed(args)
 
 

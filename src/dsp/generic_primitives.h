@@ -42,4 +42,12 @@ int FirStateCreate(FirState** state, const float* taps, int tapCount, const floa
 int FirStateFree(FirState* state);
 int FirFilter(const float* src, float* dst, int count, FirState* state);
 
+int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
+                  int32_t* peak);
+float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n);
+void BandSums(const float* x, const float* weights, const int* start, const int* width, int n, float* sums,
+              float* dots, float* peaks);
+void RowDots(const float* rows, int stride, const int* first, const int* count, int n, const float* x1,
+             const float* x2, float* out1, float* out2);
+
 }  // namespace aacs::dsp::generic

@@ -2,7 +2,7 @@
 //
 // The slots start out holding the generic code, so the encoder works before (and without)
 // a successful binding.  Binding walks the "Waterfall": the requested class first, then each
-// lesser class, until one column fills all 31 slots.
+// lesser class, until one column fills all slots (the 31 primitives and the kernels).
 #include <cstdio>
 
 #include "dsp/cpu_detect.h"
@@ -47,9 +47,11 @@ std::atomic<int> gBoundClass{kCpuGeneric};
       Erase(&generic::VecAdd), Erase(&generic::VecAddInPlace), Erase(&generic::VecMulConst),   \
       Erase(&generic::FirFilter), Erase(&generic::FirStateCreate),                             \
       Erase(&generic::VecAbsInPlace), Erase(&generic::VecDotProduct),                          \
-      Erase(&generic::VecMaxIndex), Erase(&generic::VecSubInPlace)
+      Erase(&generic::VecMaxIndex), Erase(&generic::VecSubInPlace),                            \
+      Erase(&generic::QuantiseBands), Erase(&generic::BandError), Erase(&generic::BandSums),   \
+      Erase(&generic::RowDots)
 
-const PrimitiveFn kGenericColumn[kNumPrimitiveSlots] = {AACS_GENERIC_COLUMN};
+const PrimitiveFn kGenericColumn[kNumTableSlots] = {AACS_GENERIC_COLUMN};
 
 #if AACS_HAVE_X86
 // The vectorised slots of one SIMD namespace; null where the generic code stays.
@@ -61,24 +63,34 @@ const PrimitiveFn kGenericColumn[kNumPrimitiveSlots] = {AACS_GENERIC_COLUMN};
         Erase(&ns::VecAbs), Erase(&ns::VecCopy), Erase(&ns::FftComplexForward),         \
         Erase(&ns::FftComplexInverse), nullptr, nullptr, nullptr, Erase(&ns::VecSet),   \
         Erase(&ns::VecMul), Erase(&ns::VecSub), Erase(&ns::VecAdd),                     \
-        Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), nullptr, nullptr,           \
+        Erase(&ns::VecAddInPlace), Erase(&ns::VecMulConst), Erase(&ns::FirFilter), nullptr, \
         Erase(&ns::VecAbsInPlace), Erase(&ns::VecDotProduct), nullptr,                  \
-        Erase(&ns::VecSubInPlace)                                                       \
+        Erase(&ns::VecSubInPlace), Erase(&ns::QuantiseBands), Erase(&ns::BandError),     \
+        Erase(&ns::BandSums), Erase(&ns::RowDots)                                       \
   }
 #endif
 
 struct VariantTableStorage {
-  PrimitiveVariants rows[kNumPrimitiveSlots];
+  PrimitiveVariants rows[kNumTableSlots];
 };
+
+#if AACS_HAVE_X86
+// Slots whose SIMD kernels give the generic column's bits: the MMX column (every x86-64
+// processor has SSE2 as well) takes them too, which changes no output of that column.
+bool SameBitsAsGeneric(int slot) {
+  return slot == kSlotFirFilter || slot == kSlotQuantiseBands || slot == kSlotBandError || slot == kSlotBandSums ||
+         slot == kSlotRowDots;
+}
+#endif
 
 VariantTableStorage BuildVariantTable() {
   VariantTableStorage table{};
 #if AACS_HAVE_X86
-  const PrimitiveFn sse2Column[kNumPrimitiveSlots] = AACS_SIMD_COLUMN(sse2);
-  const PrimitiveFn avx2Column[kNumPrimitiveSlots] = AACS_SIMD_COLUMN(avx2);
+  const PrimitiveFn sse2Column[kNumTableSlots] = AACS_SIMD_COLUMN(sse2);
+  const PrimitiveFn avx2Column[kNumTableSlots] = AACS_SIMD_COLUMN(avx2);
   const bool avx2 = HasAvx2AndFma();
 #endif
-  for (int slot = 0; slot < kNumPrimitiveSlots; ++slot) {
+  for (int slot = 0; slot < kNumTableSlots; ++slot) {
     PrimitiveVariants& row = table.rows[slot];
     row.slot = slot;
     row.impl[kCpuGeneric] = kGenericColumn[slot];
@@ -89,6 +101,7 @@ VariantTableStorage BuildVariantTable() {
     if (sse2Column[slot] != nullptr) {
       row.impl[kCpuSse] = sse2Column[slot];  // x86-64 always has SSE2
       row.impl[kCpuSse2] = avx2 ? avx2Column[slot] : sse2Column[slot];
+      if (SameBitsAsGeneric(slot)) row.impl[kCpuMmx] = row.impl[kCpuSse2];
     }
 #endif
   }
@@ -105,7 +118,7 @@ void ShowBindingFailure() {
 
 // Constant-initialised by clang; g++ emits a dynamic initialiser for the casts, which the
 // priority runs before any other initialiser that could call a primitive.
-std::atomic<PrimitiveFn> gPrimitiveSlots[kNumPrimitiveSlots] __attribute__((init_priority(101))) = {
+std::atomic<PrimitiveFn> gPrimitiveSlots[kNumTableSlots] __attribute__((init_priority(101))) = {
     AACS_GENERIC_COLUMN};
 
 const PrimitiveVariants* VariantTable() {
@@ -123,7 +136,7 @@ int BindPrimitivesFrom(const PrimitiveVariants* rows, int rowCount, int cpuClass
     int stored = 0;
     for (; stored < rowCount; ++stored) {
       const PrimitiveVariants& row = rows[stored];
-      if (row.impl[c] == nullptr || row.slot < 0 || row.slot >= kNumPrimitiveSlots) break;
+      if (row.impl[c] == nullptr || row.slot < 0 || row.slot >= kNumTableSlots) break;
       gPrimitiveSlots[row.slot].store(row.impl[c], std::memory_order_relaxed);
     }
     if (stored == rowCount) {
@@ -135,7 +148,7 @@ int BindPrimitivesFrom(const PrimitiveVariants* rows, int rowCount, int cpuClass
   return 0;
 }
 
-int BindPrimitives(int cpuClass) { return BindPrimitivesFrom(VariantTable(), kNumPrimitiveSlots, cpuClass); }
+int BindPrimitives(int cpuClass) { return BindPrimitivesFrom(VariantTable(), kNumTableSlots, cpuClass); }
 
 int BoundCpuClass() { return gBoundClass.load(std::memory_order_relaxed); }
 

@@ -16,6 +16,10 @@ namespace aacs::dsp {
 enum CpuClass : int { kCpuGeneric = 0, kCpuMmx = 1, kCpuSse = 2, kCpuSse2 = 3 };
 
 constexpr int kNumPrimitiveSlots = 31;
+// Kernel slots after the 31 primitives: the inner loops of quantisation, distortion and the
+// model's band sums, bound by the same walk.  kNumTableSlots counts both.
+constexpr int kNumKernelSlots = 4;
+constexpr int kNumTableSlots = kNumPrimitiveSlots + kNumKernelSlots;
 
 // Primitive statuses.  No caller in the encoder examines them; tests do.
 constexpr int kStsOk = 0;
@@ -77,6 +81,10 @@ enum PrimitiveSlot : int {
   kSlotVecDotProduct = 28,
   kSlotVecMaxIndex = 29,
   kSlotVecSubInPlace = 30,
+  kSlotQuantiseBands = 31,
+  kSlotBandError = 32,
+  kSlotBandSums = 33,
+  kSlotRowDots = 34,
 };
 
 // Function types of the slots.
@@ -100,19 +108,26 @@ using VecDotProductFn = int (*)(const float* src1, const float* src2, int len, f
 using VecMaxIndexFn = int (*)(const float* src, int len, float* maxValue, int* index);
 using FirFilterFn = int (*)(const float* src, float* dst, int count, FirState* state);
 using FirStateCreateFn = int (*)(FirState** state, const float* taps, int tapCount, const float* delayLine);
+using QuantiseBandsFn = int (*)(const float* y, int32_t* q, const int* bandOffset, int bands, double step,
+                               uint8_t* changed, int32_t* peak);
+using BandErrorFn = float (*)(const float* power43, float scale, const int32_t* q, const float* a, int n);
+using BandSumsFn = void (*)(const float* x, const float* weights, const int* start, const int* width, int n,
+                            float* sums, float* dots, float* peaks);
+using RowDotsFn = void (*)(const float* rows, int stride, const int* first, const int* count, int n, const float* x1,
+                           const float* x2, float* out1, float* out2);
 
 using PrimitiveFn = void (*)();
 
 // The bound table.  Read through the inline wrappers below.
-extern std::atomic<PrimitiveFn> gPrimitiveSlots[kNumPrimitiveSlots];
+extern std::atomic<PrimitiveFn> gPrimitiveSlots[kNumTableSlots];
 
 // One row of the variant table: the slot and its four implementations (generic, MMX, SSE, SSE2).
 struct PrimitiveVariants {
   int slot;
   PrimitiveFn impl[4];
 };
-// The 31 rows in slot order.  Every row has all four entries; MMX repeats the generic code and
-// the SSE2 column holds AVX2+FMA kernels where the processor has them.
+// The kNumTableSlots rows in slot order.  Every row has all four entries; MMX repeats the
+// generic code and the SSE2 column holds AVX2+FMA kernels where the processor has them.
 const PrimitiveVariants* VariantTable();
 
 // Installs one column; result 1 on success, 0 on failure (class outside 0..3 or no candidate
@@ -202,5 +217,44 @@ inline int VecMaxIndex(const float* src, int len, float* maxValue, int* index) {
 }
 // srcDst[i] = srcDst[i] - src[i].
 inline int VecSubInPlace(const float* src, float* srcDst, int len) { return Slot<VecSrcDstFn>(kSlotVecSubInPlace)(src, srcDst, len); }
+
+// ---- Kernels. -------------------------------------------------------------------------------
+// Quantises the lines of bands 0..bands-1 (band b holds lines bandOffset[b] up to
+// bandOffset[b + 1]), band after band: q[i] = the bits of float(step * y[i] + (2^23 - 0.0946))
+// minus those of 2^23 (the nearest integer to step * y[i] - 0.0946 for y >= 0), with the product
+// and the sum in double precision.  Sets changed[b] to 1 when a line of band b now differs from
+// what q held before (and leaves it alone otherwise) and peak[b] to the band's largest value
+// (at least 0).  Stops after the first band holding a value above 8191 and returns 1 (later
+// bands, flags and peaks are untouched); returns 0 when every band was quantised.  Every column
+// gives the same bits.
+inline int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
+                         int32_t* peak) {
+  return Slot<QuantiseBandsFn>(kSlotQuantiseBands)(y, q, bandOffset, bands, step, changed, peak);
+}
+// Squared reconstruction error of n lines: the sum of (scale * power43[min(|q[i]|, 16383)] - a[i])^2
+// in four partial sums over the lines i = 0, 1, 2, 3 mod 4 (in order), the lines past the last
+// multiple of four added to the first, then (s0 + s1) + (s2 + s3).  Every column gives the same
+// float.
+inline float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n) {
+  return Slot<BandErrorFn>(kSlotBandError)(power43, scale, q, a, n);
+}
+// Per band b < n of the lines x[start[b]] .. x[start[b] + width[b] - 1] (width >= 1): sums[b]
+// their sum, dots[b] (when weights is not null) the sum of their products with
+// weights[start[b]] ..., peaks[b] (when not null) their largest value, at least 0 (no NaN).
+// The sums run in VecSum's and VecDotProduct's generic order (four partial sums over the lines
+// i = 0, 1, 2, 3 mod 4, the rest added to the first, then (s0 + s1) + (s2 + s3)), so every
+// column gives the generic column's bits.
+inline void BandSums(const float* x, const float* weights, const int* start, const int* width, int n, float* sums,
+                     float* dots, float* peaks) {
+  Slot<BandSumsFn>(kSlotBandSums)(x, weights, start, width, n, sums, dots, peaks);
+}
+// Row b < n of a matrix (rows `stride` floats apart) against a vector over the row's columns
+// first[b] .. first[b] + count[b] - 1 (count >= 1): out1[b] = sum rows[b][j] * x1[j] and, when
+// x2 is not null, out2[b] likewise with x2; VecDotProduct's generic order, the same bits in every
+// column.
+inline void RowDots(const float* rows, int stride, const int* first, const int* count, int n, const float* x1,
+                    const float* x2, float* out1, float* out2) {
+  Slot<RowDotsFn>(kSlotRowDots)(rows, stride, first, count, n, x1, x2, out1, out2);
+}
 
 }  // namespace aacs::dsp

@@ -66,6 +66,21 @@ void BitWriterPutInByte(BitWriter* w, int value, int n) {
 }
 
 int BitWriterPutBits(BitWriter* w, uint32_t value, int n) {
+  // Away from the end of the buffer a field (at most 32 bits after up to 7 used bits of the
+  // current byte) lands in five bytes at most: they are written whole, the current byte's
+  // written bits kept and every later byte's unwritten bits cleared, as the bytewise path does.
+  const int byte = w->writePos >> 3;
+  if (n > 0 && n <= 32 && byte + 5 <= ByteSize(*w)) {
+    const int used = w->writePos & 7;
+    const uint64_t field = (static_cast<uint64_t>(value) & (~uint64_t{0} >> (64 - n))) << (40 - used - n);
+    const uint64_t kept = used ? static_cast<uint64_t>(w->data[byte] & (0xFF00u >> used)) << 32 : 0;
+    const uint64_t bits = kept | field;
+    const int touched = (used + n + 7) >> 3;
+    for (int i = 0; i < touched; ++i) w->data[byte + i] = static_cast<uint8_t>(bits >> (32 - 8 * i));
+    w->writePos += n;
+    w->bitsUsed = w->writePos;
+    return 0;
+  }
   int done = 0;
   while (done < n) {
     const int room = 8 - (w->writePos & 7);
@@ -75,6 +90,33 @@ int BitWriterPutBits(BitWriter* w, uint32_t value, int n) {
     done += c;
   }
   return 0;
+}
+
+int BitWriterPutFields(BitWriter* w, const uint32_t* values, const int32_t* lengths, int count) {
+  // The fields go through a 64-bit accumulator whose complete bytes are stored in order; the
+  // byte index wraps like the field writer's.
+  const int size = ByteSize(*w);
+  int byte = (w->writePos >> 3) % size;
+  int pending = w->writePos & 7;  // bits of the current byte already written
+  uint64_t acc = pending ? static_cast<uint64_t>(w->data[byte] >> (8 - pending)) : 0;
+  int written = 0;
+  for (int i = 0; i < count; ++i) {
+    const int n = lengths[i];
+    if (n <= 0) continue;
+    acc = (acc << n) | (static_cast<uint64_t>(values[i]) & (~uint64_t{0} >> (64 - n)));
+    pending += n;
+    written += n;
+    while (pending >= 8) {
+      pending -= 8;
+      w->data[byte] = static_cast<uint8_t>(acc >> pending);
+      if (++byte == size) byte = 0;
+    }
+  }
+  if (pending > 0) w->data[byte] = static_cast<uint8_t>(acc << (8 - pending));
+  assert(w->writePos + written <= size * 8 && "bit writer wrapped");
+  w->writePos += written;
+  w->bitsUsed = w->writePos;
+  return written;
 }
 
 int BitWriterByteAlign(BitWriter* w, int write) {

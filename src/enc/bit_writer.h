@@ -31,6 +31,9 @@ int BitWriterBitsUsed(const BitWriter* w);
 void BitWriterPutInByte(BitWriter* w, int value, int n);
 // Writes the low n bits (0..32) of value, most significant first.  Returns 0.
 int BitWriterPutBits(BitWriter* w, uint32_t value, int n);
+// Writes count fields in order (field i: the low lengths[i] bits of values[i], lengths 0..32);
+// the same bytes as one BitWriterPutBits per field.  Returns the bits written.
+int BitWriterPutFields(BitWriter* w, const uint32_t* values, const int32_t* lengths, int count);
 // Zero bits needed to reach a byte boundary; writes them when write is non-zero.
 int BitWriterByteAlign(BitWriter* w, int write);
 

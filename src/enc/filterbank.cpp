@@ -1,7 +1,7 @@
 // enc/filterbank.cpp — the switched MDCT filterbank: window tables, the MDCT and IMDCT as
 // N/4-point complex FFTs between a pre- and a post-rotation, and the analysis and synthesis
-// transforms of the four window sequences.  The rotation angles come from a float recurrence,
-// so no twiddle table beyond the FFT's own is needed.
+// transforms of the four window sequences.  The rotation factors are the values of a float
+// recurrence, run once into a table so that the rotations do not wait on one another.
 #include "enc/filterbank.h"
 
 #include <cmath>
@@ -113,37 +113,73 @@ struct Rotation {
 constexpr Rotation kLongRotation = {0.99999994f, 0.0003834952f, 0.9999953f, 0.0030679568f};
 constexpr Rotation kShortRotation = {0.9999953f, 0.0030679568f, 0.9996988f, 0.024541229f};
 
+// The inverse transform's rotation: the same angles from the double-precision cosines.
+Rotation InverseRotation(int n) {
+  const double step = 2.0 * std::numbers::pi / n;
+  const double start = step / 8.0;
+  return {static_cast<float>(std::cos(start)), static_cast<float>(std::sin(start)),
+          static_cast<float>(std::cos(step)), static_cast<float>(std::sin(step))};
+}
+
+// The first n/4 values of a rotation's recurrence.
+struct RotationTable {
+  alignas(32) float c[kLongN / 4];
+  alignas(32) float s[kLongN / 4];
+};
+
+void FillRotation(RotationTable& t, Rotation r, int n) {
+  for (int i = 0; i < n / 4; ++i) {
+    t.c[i] = r.c;
+    t.s[i] = r.s;
+    r.Advance();
+  }
+}
+
+struct RotationTables {
+  RotationTable longForward, shortForward, longInverse, shortInverse;
+};
+
+const RotationTables& Rotations() {
+  static const RotationTables tables = [] {
+    RotationTables t;
+    FillRotation(t.longForward, kLongRotation, kLongN);
+    FillRotation(t.shortForward, kShortRotation, kShortN);
+    FillRotation(t.longInverse, InverseRotation(kLongN), kLongN);
+    FillRotation(t.shortInverse, InverseRotation(kShortN), kShortN);
+    return t;
+  }();
+  return tables;
+}
+
 // Forward MDCT of n windowed samples in place: fold into n/4 complex values, pre-rotate,
 // FFT, post-rotate, and write X[k] with its mirror X[n-1-k] = -X[k].
-void Mdct(float* buf, int n, const dsp::FftSpec* spec, Rotation rot, FilterbankState& fb) {
+void Mdct(float* buf, int n, const dsp::FftSpec* spec, const RotationTable& rot, FilterbankState& fb) {
   const int n2 = n / 2, n4 = n / 4, n8 = n / 8, n34 = 3 * n / 4, n54 = 5 * n / 4;
   float* folded = fb.fftWork[0];
   float* fft = fb.fftWork[0] + kLongHalf;
-  Rotation r = rot;
-  for (int i = 0; i < n4; ++i) {
-    float re, im;
-    if (i < n8) {
-      re = buf[n34 + 2 * i] + buf[n34 - 1 - 2 * i];
-      im = buf[n4 + 2 * i] - buf[n4 - 1 - 2 * i];
-    } else {
-      re = buf[n34 - 1 - 2 * i] - buf[2 * i - n4];
-      im = buf[n54 - 1 - 2 * i] + buf[n4 + 2 * i];
-    }
-    folded[2 * i] = re * r.c + im * r.s;
-    folded[2 * i + 1] = im * r.c - re * r.s;
-    r.Advance();
+  const float* c = rot.c;
+  const float* s = rot.s;
+  for (int i = 0; i < n8; ++i) {
+    const float re = buf[n34 + 2 * i] + buf[n34 - 1 - 2 * i];
+    const float im = buf[n4 + 2 * i] - buf[n4 - 1 - 2 * i];
+    folded[2 * i] = re * c[i] + im * s[i];
+    folded[2 * i + 1] = im * c[i] - re * s[i];
+  }
+  for (int i = n8; i < n4; ++i) {
+    const float re = buf[n34 - 1 - 2 * i] - buf[2 * i - n4];
+    const float im = buf[n54 - 1 - 2 * i] + buf[n4 + 2 * i];
+    folded[2 * i] = re * c[i] + im * s[i];
+    folded[2 * i + 1] = im * c[i] - re * s[i];
   }
   dsp::FftComplexForward(folded, fft, spec, fb.fftWork[1]);
-  r = rot;
   for (int i = 0; i < n4; ++i) {
     const float a = fft[2 * i], b = fft[2 * i + 1];
-    const float outA = 2.0f * (r.s * b + r.c * a);
-    const float outB = 2.0f * (r.c * b - r.s * a);
+    const float outA = 2.0f * (s[i] * b + c[i] * a);
+    const float outB = 2.0f * (c[i] * b - s[i] * a);
     buf[2 * i] = -outA;
     buf[n - 1 - 2 * i] = outA;
     buf[n2 - 1 - 2 * i] = outB;
     buf[n2 + 2 * i] = -outB;
-    r.Advance();
   }
 }
 
@@ -185,6 +221,7 @@ const float* KbdWindowShort() { return Windows().kbdShort; }
 
 int FilterbankInit(FilterbankState& fb) {
   Windows();  // build the tables here rather than inside the first frame
+  Rotations();
   FilterbankRelease(fb);
   std::memset(fb.fftWork, 0, sizeof(fb.fftWork));
   const int status512 = dsp::FftComplexSpecCreate(&fb.fft512, 9, dsp::kFftDivInvByN, 0);
@@ -203,9 +240,9 @@ void FilterbankRelease(FilterbankState& fb) {
   fb.fft64 = nullptr;
 }
 
-void LongMdct(float* buffer, FilterbankState& fb) { Mdct(buffer, kLongN, fb.fft512, kLongRotation, fb); }
+void LongMdct(float* buffer, FilterbankState& fb) { Mdct(buffer, kLongN, fb.fft512, Rotations().longForward, fb); }
 
-void ShortMdct(float* buffer, FilterbankState& fb) { Mdct(buffer, kShortN, fb.fft64, kShortRotation, fb); }
+void ShortMdct(float* buffer, FilterbankState& fb) { Mdct(buffer, kShortN, fb.fft64, Rotations().shortForward, fb); }
 
 // x[n] = (2/N) sum_k X[k] cos(2 pi / N (n + (N/2 + 1)/2)(k + 1/2)), times 4/N because the
 // FFT specification divides its inverse by N/4.
@@ -213,27 +250,23 @@ void Imdct(float* buffer, int n, FilterbankState& fb) {
   if (n != kLongN && n != kShortN) return;
   const dsp::FftSpec* spec = n == kLongN ? fb.fft512 : fb.fft64;
   const int n2 = n / 2, n4 = n / 4, n8 = n / 8, n34 = 3 * n / 4, n54 = 5 * n / 4;
-  const double step = 2.0 * std::numbers::pi / n;
-  const double start = step / 8.0;
-  const Rotation rot = {static_cast<float>(std::cos(start)), static_cast<float>(std::sin(start)),
-                        static_cast<float>(std::cos(step)), static_cast<float>(std::sin(step))};
+  const RotationTable& rot = n == kLongN ? Rotations().longInverse : Rotations().shortInverse;
+  const float* c = rot.c;
+  const float* s = rot.s;
   float* folded = fb.fftWork[0];
   float* fft = fb.fftWork[0] + kLongHalf;
-  Rotation r = rot;
   for (int k = 0; k < n4; ++k) {
     const float re = -buffer[2 * k];
     const float im = buffer[n2 - 1 - 2 * k];
-    folded[2 * k] = re * r.c - im * r.s;
-    folded[2 * k + 1] = im * r.c + re * r.s;
-    r.Advance();
+    folded[2 * k] = re * c[k] - im * s[k];
+    folded[2 * k + 1] = im * c[k] + re * s[k];
   }
   dsp::FftComplexInverse(folded, fft, spec, fb.fftWork[1]);
   const float scale = 2.0f / static_cast<float>(n);
-  r = rot;
   for (int k = 0; k < n4; ++k) {
     const float a = fft[2 * k], b = fft[2 * k + 1];
-    const float outA = (r.c * a - r.s * b) * scale;
-    const float outB = (r.s * a + r.c * b) * scale;
+    const float outA = (c[k] * a - s[k] * b) * scale;
+    const float outB = (s[k] * a + c[k] * b) * scale;
     buffer[n34 - 1 - 2 * k] = outA;
     if (k < n8) {
       buffer[n34 + 2 * k] = outA;
@@ -243,7 +276,6 @@ void Imdct(float* buffer, int n, FilterbankState& fb) {
       buffer[n54 - 1 - 2 * k] = outB;
     }
     buffer[n4 + 2 * k] = outB;
-    r.Advance();
   }
 }
 

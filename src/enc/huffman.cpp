@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
+#include <iterator>
 
 #include "enc/huffman.h"
 #include "enc/huffman_internal.h"
@@ -18,6 +19,39 @@ namespace {
 // Number of values per codeword: quadruples for books 1-4, pairs for 5-11.
 int TupleSize(int book) { return book <= 4 ? 4 : 2; }
 bool IsUnsignedBook(int book) { return book == 3 || book == 4 || book >= 7; }
+
+uint64_t Pack(int a, int b, int c) {
+  return static_cast<uint64_t>(a) | static_cast<uint64_t>(b) << 16 | static_cast<uint64_t>(c) << 32;
+}
+
+// Unsigned index of a tuple in a book of the given base (sign bits are in the cost table).
+int Unsigned(int base, int a, int b) { return base * std::abs(a) + std::abs(b); }
+int Unsigned4(int a, int b, int c, int d) { return 27 * std::abs(a) + 9 * std::abs(b) + 3 * std::abs(c) + std::abs(d); }
+
+void BuildPackedTables(LengthTables& t) {
+  const auto& c = t.cost;
+  for (int i = 0; i < 81; ++i) {  // quads of -1..1
+    const int a = i / 27 - 1, b = i / 9 % 3 - 1, e = i / 3 % 3 - 1, d = i % 3 - 1;
+    t.packed[0][i] = Pack(c[1][i], c[2][i], c[3][Unsigned4(a, b, e, d)]);
+  }
+  for (int i = 0; i < 625; ++i) {  // quads of -2..2
+    const int a = i / 125 - 2, b = i / 25 % 5 - 2, e = i / 5 % 5 - 2, d = i % 5 - 2;
+    const int u = Unsigned4(a, b, e, d);
+    t.packed[1][i] = Pack(c[3][u], c[4][u], c[5][9 * a + b + 40] + c[5][9 * e + d + 40]);
+  }
+  for (int i = 0; i < 81; ++i) {  // pairs of -4..4
+    const int a = i / 9 - 4, b = i % 9 - 4;
+    t.packed[2][i] = Pack(c[5][i], c[6][i], c[7][Unsigned(8, a, b)]);
+  }
+  for (int i = 0; i < 225; ++i) {  // pairs of -7..7
+    const int a = i / 15 - 7, b = i % 15 - 7;
+    t.packed[3][i] = Pack(c[7][Unsigned(8, a, b)], c[8][Unsigned(8, a, b)], c[9][Unsigned(13, a, b)]);
+  }
+  for (int i = 0; i < 625; ++i) {  // pairs of -12..12
+    const int a = i / 25 - 12, b = i % 25 - 12;
+    t.packed[4][i] = Pack(c[9][Unsigned(13, a, b)], c[10][Unsigned(13, a, b)], 0);
+  }
+}
 
 LengthTables BuildLengthTables() {
   LengthTables t{};
@@ -36,6 +70,7 @@ LengthTables BuildLengthTables() {
     }
   }
   for (int i = 0; i < 121; ++i) t.scalefactor[i] = static_cast<int32_t>(kScalefactorBook[i].length);
+  BuildPackedTables(t);
   return t;
 }
 
@@ -95,15 +130,52 @@ int CandidateBooks(int maxValue, int* books) {
   return 3;
 }
 
-BookChoice BestBook(const LengthTables& t, const int32_t* q, int n, int maxValue) {
-  int books[3];
-  const int count = CandidateBooks(maxValue, books);
-  if (books[0] == 0) return {0, 0};
-  BookChoice best{100000, 0};
-  for (int k = 0; k < count; ++k) {
-    const int bits = BandCost(t, q, n, books[k]);
-    if (bits < best.bits) best = {bits, books[k]};
+uint64_t PackedBandCosts(const LengthTables& t, const int32_t* q, int n, int group) {
+  assert(n % 4 == 0 && group >= 0 && group < kNumPackedGroups);
+  const uint64_t* p = t.packed[group];
+  uint64_t sum0 = 0, sum1 = 0;
+  switch (group) {
+    case 0:
+      for (int i = 0; i < n; i += 4) sum0 += p[27 * q[i] + 9 * q[i + 1] + 3 * q[i + 2] + q[i + 3] + 40];
+      break;
+    case 1:
+      for (int i = 0; i < n; i += 4) sum0 += p[125 * q[i] + 25 * q[i + 1] + 5 * q[i + 2] + q[i + 3] + 312];
+      break;
+    case 2:
+      for (int i = 0; i < n; i += 4) {
+        sum0 += p[9 * q[i] + q[i + 1] + 40];
+        sum1 += p[9 * q[i + 2] + q[i + 3] + 40];
+      }
+      break;
+    case 3:
+      for (int i = 0; i < n; i += 4) {
+        sum0 += p[15 * q[i] + q[i + 1] + 112];
+        sum1 += p[15 * q[i + 2] + q[i + 3] + 112];
+      }
+      break;
+    default:
+      for (int i = 0; i < n; i += 4) {
+        sum0 += p[25 * q[i] + q[i + 1] + 312];
+        sum1 += p[25 * q[i + 2] + q[i + 3] + 312];
+      }
+      break;
   }
+  return sum0 + sum1;
+}
+
+BookChoice BestBook(const LengthTables& t, const int32_t* q, int n, int maxValue) {
+  if (maxValue <= 0) return {0, 0};
+  const int group = PackedGroup(maxValue);
+  if (group < 0) return {BandCost(t, q, n, kEscCodebook), kEscCodebook};
+  // The candidates of each group (the first book of group g is 2g + 1, as CandidateBooks lists
+  // them); the two-book group has no third.
+  const int first = 2 * group + 1;
+  const uint64_t costs = PackedBandCosts(t, q, n, group);
+  const int c0 = PackedField(costs, 0), c1 = PackedField(costs, 1);
+  const int c2 = group == 4 ? 1 << 30 : PackedField(costs, 2);
+  BookChoice best{c0, first};
+  if (c1 < best.bits) best = {c1, first + 1};
+  if (c2 < best.bits) best = {c2, first + 2};
   return best;
 }
 
@@ -142,44 +214,61 @@ int BandMaxMagnitudes(const int32_t* q, int n) {
   return std::max(std::max(m0, m1), std::max(m2, m3));
 }
 
-}  // namespace
-
-int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant) {
-  const auto& t = Lengths();
-  const bool cacheValid = rec.cacheGain == rec.globalGain && rec.cacheVariant == loopVariant;
-  int sum = 0;
-  for (int b = 0; b < rec.totalBands; ++b) {
-    if (cacheValid && !rec.recompute[b]) {
-      sum += rec.cache[b].bits;
-      continue;
-    }
-    rec.recompute[b] = 0;
-    const int start = rec.bandOffset[b];
-    const int n = rec.bandOffset[b + 1] - start;
-    if (loopVariant && !rec.bandNonzero[b]) {
-      rec.bandMax[b] = 0;
-      rec.cache[b] = {0, 0};
-      continue;
-    }
-    const int m = loopVariant ? BandMaxMagnitudes(rec.q + start, n) : BandMaxSigned(rec.q + start, n);
-    rec.bandMax[b] = m;
-    const detail::BookChoice c = detail::BestBook(t, rec.q + start, n, m);
-    rec.cache[b] = {c.bits, c.book};
-    sum += c.bits;
+// A band's cached choice made afresh for its current values.
+void RecountBand(quant::ChannelCodingRecord& rec, int b, bool knownMax, int loopVariant) {
+  rec.recompute[b] = 0;
+  const int start = rec.bandOffset[b];
+  const int n = rec.bandOffset[b + 1] - start;
+  if (loopVariant && !rec.bandNonzero[b]) {
+    rec.bandMax[b] = 0;
+    rec.cache[b] = {0, 0};
+    return;
   }
+  const int m = knownMax      ? rec.bandMax[b]
+                : loopVariant ? BandMaxMagnitudes(rec.q + start, n)
+                              : BandMaxSigned(rec.q + start, n);
+  rec.bandMax[b] = m;
+  const detail::BookChoice c = detail::BestBook(Lengths(), rec.q + start, n, m);
+  rec.cache[b] = {c.bits, c.book};
+}
+
+bool CacheValid(const quant::ChannelCodingRecord& rec, int loopVariant) {
+  return rec.cacheGain == rec.globalGain && rec.cacheVariant == loopVariant;
+}
+
+void KeepCacheKey(quant::ChannelCodingRecord& rec, int loopVariant) {
   rec.cacheGain = rec.globalGain;
   rec.cacheVariant = loopVariant;
+}
+
+}  // namespace
+
+int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int variant) {
+  const bool knownMax = variant == kLoopVariantKnownMax;
+  const int loopVariant = variant != 0 ? 1 : 0;
+  const bool cacheValid = CacheValid(rec, loopVariant);
+  int sum = 0;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    if (!cacheValid || rec.recompute[b]) RecountBand(rec, b, knownMax, loopVariant);
+    sum += rec.cache[b].bits;
+  }
+  KeepCacheKey(rec, loopVariant);
   return sum;
 }
 
-int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int loopVariant) {
-  ChooseBandCodebooks(rec, loopVariant);
+// ChooseBandCodebooks and the codebook update in one walk over the bands.
+int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int variant) {
+  const bool knownMax = variant == kLoopVariantKnownMax;
+  const int loopVariant = variant != 0 ? 1 : 0;
+  const bool cacheValid = CacheValid(rec, loopVariant);
   int sum = 0;
   for (int b = 0; b < rec.totalBands; ++b) {
-    if (IsKeptBook(rec.codebook[b])) continue;
-    rec.codebook[b] = rec.cache[b].codebook;
-    sum += rec.cache[b].bits;
+    if (!cacheValid || rec.recompute[b]) RecountBand(rec, b, knownMax, loopVariant);
+    const bool kept = IsKeptBook(rec.codebook[b]);
+    rec.codebook[b] = kept ? rec.codebook[b] : rec.cache[b].codebook;
+    sum += kept ? 0 : rec.cache[b].bits;
   }
+  KeepCacheKey(rec, loopVariant);
   return sum;
 }
 
@@ -195,13 +284,45 @@ struct MergeTree {
   int maxValue[kTreeNodes];
 };
 
-// Spectral bits of bands [first, last) coded with one book; kept bands cost nothing.
-int BlockBits(const quant::ChannelCodingRecord& rec, const int* trial, int first, int last, int book) {
-  int bits = 0;
+// Costs of single bands in the candidate books of a block maximum, remembered per band and
+// packed group (the escape book as a sixth group): the tree asks for the same band with the
+// same candidates at several levels.
+struct BandCostMemo {
+  static constexpr int kGroups = detail::kNumPackedGroups + 1;
+  uint64_t cost[kMaxCodedBands][kGroups];
+  uint8_t known[kMaxCodedBands][kGroups];
+};
+
+uint64_t MemoCost(BandCostMemo& memo, const quant::ChannelCodingRecord& rec, int b, int group) {
+  if (!memo.known[b][group]) {
+    const int32_t* q = rec.q + rec.bandOffset[b];
+    const int n = rec.bandOffset[b + 1] - rec.bandOffset[b];
+    memo.cost[b][group] = group < detail::kNumPackedGroups
+                              ? detail::PackedBandCosts(Lengths(), q, n, group)
+                              : static_cast<uint64_t>(BandCost(Lengths(), q, n, kEscCodebook));
+    memo.known[b][group] = 1;
+  }
+  return memo.cost[b][group];
+}
+
+// The cheapest book for bands [first, last) coded together; kept bands cost nothing.  Ties go
+// to the earlier candidate.
+detail::BookChoice BlockChoice(BandCostMemo& memo, const quant::ChannelCodingRecord& rec, const int* trial,
+                               int first, int last, int maxValue) {
+  int books[3];
+  const int count = detail::CandidateBooks(maxValue, books);
+  if (books[0] == 0) return {0, 0};
+  const int group = books[0] == kEscCodebook ? detail::kNumPackedGroups : detail::PackedGroup(maxValue);
+  uint64_t sum = 0;
   for (int b = first; b < last; ++b)
-    if (!IsKeptBook(trial[b]))
-      bits += BandCost(Lengths(), rec.q + rec.bandOffset[b], rec.bandOffset[b + 1] - rec.bandOffset[b], book);
-  return bits;
+    if (!IsKeptBook(trial[b])) sum += MemoCost(memo, rec, b, group);
+  if (group == detail::kNumPackedGroups) return {static_cast<int>(sum), kEscCodebook};
+  detail::BookChoice best{detail::PackedField(sum, 0), books[0]};
+  for (int c = 1; c < count; ++c) {
+    const int bits = detail::PackedField(sum, c);
+    if (bits < best.bits) best = {bits, books[c]};
+  }
+  return best;
 }
 
 }  // namespace
@@ -212,6 +333,8 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
   ChooseBandCodebooks(rec, 0);
   int* trial = rec.trialCodebook;
   MergeTree tree;
+  BandCostMemo memo;
+  for (int b = 0; b < n; ++b) std::fill(std::begin(memo.known[b]), std::end(memo.known[b]), uint8_t{0});
   const int k = std::bit_width(static_cast<unsigned>(n));  // 2^k > n
   for (int b = 0; b < n; ++b) {
     const bool kept = IsKeptBook(rec.codebook[b]);
@@ -225,25 +348,31 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
       tree.maxValue[node] = std::max(tree.maxValue[2 * node], tree.maxValue[2 * node + 1]);
     }
 
-  int trialSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+  // The side bits of each candidate come from the change it makes around its block; when the
+  // scalefactor chain could need clamping the whole channel is recounted instead.
+  const bool local = detail::ScalefactorChainIsLocal(rec, trial, internal);
+  int trialSide = CountSideBitsFor(rec, trial, internal);
   int saved[1 << kMergeLevels];
   for (int level = 1; level <= kMergeLevels && level <= k; ++level) {
+    int previous = detail::ScalefactorChainStart(rec, internal);  // last coded value before the block
     for (int j = 0; j < (n >> level); ++j) {  // partial blocks at the end are left alone
       const int node = (1 << (k - level)) + j;
       const int first = j << level, last = first + (1 << level);
-      int books[3];
-      const int count = detail::CandidateBooks(tree.maxValue[node], books);
-      detail::BookChoice block{books[0] == 0 ? 0 : 100000, books[0]};
-      if (books[0] != 0)
-        for (int c = 0; c < count; ++c) {
-          const int bits = BlockBits(rec, trial, first, last, books[c]);
-          if (bits < block.bits) block = {bits, books[c]};
-        }
+      const detail::BookChoice block = BlockChoice(memo, rec, trial, first, last, tree.maxValue[node]);
+      bool changed = false;
       for (int b = first; b < last; ++b) {
         saved[b - first] = trial[b];
-        if (!IsKeptBook(trial[b])) trial[b] = block.book;
+        if (!IsKeptBook(trial[b])) {
+          changed |= trial[b] != block.book;
+          trial[b] = block.book;
+        }
       }
-      const int mergedSide = CountSectionBitsFor(rec, trial) + CountScaleFactorBitsFor(rec, trial, internal);
+      int mergedSide = trialSide;
+      if (changed && local)
+        mergedSide += detail::SectionBitsDelta(rec, trial, saved, first, last) +
+                      detail::ScalefactorBitsDelta(rec, trial, saved, first, last, internal, previous);
+      else if (changed)
+        mergedSide = CountSideBitsFor(rec, trial, internal);
       const int split = tree.bits[2 * node] + tree.bits[2 * node + 1];
       if (block.bits + mergedSide < split + trialSide) {
         trialSide = mergedSide;
@@ -252,6 +381,8 @@ void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
         for (int b = first; b < last; ++b) trial[b] = saved[b - first];
         tree.bits[node] = split;
       }
+      for (int b = first; b < last; ++b)
+        if (detail::IsSpectralBook(trial[b])) previous = detail::ScalefactorValue(rec, b, internal);
     }
   }
 }

@@ -36,6 +36,9 @@ const HuffmanEntry* ScalefactorCodebook();
 // all-zero bands (rec.bandNonzero == 0) get codebook 0, signed books priced as if positive.
 // Uses and refreshes rec.cache / rec.recompute / rec.cacheGain / rec.cacheVariant (a change of
 // gain or of variant recounts every band); returns the sum of band bits.
+// kLoopVariantKnownMax is the loop variant for a record whose rec.bandMax already holds every
+// band's largest value (quant::QuantiseAndMark leaves it so): the bands are not scanned for it.
+constexpr int kLoopVariantKnownMax = 2;
 int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant);
 // ChooseBandCodebooks, then stores each band's choice in rec.codebook (bands holding 13, 14 or 15
 // keep theirs and cost no spectral bits); returns the spectral bits.
@@ -47,6 +50,8 @@ int CountSectionBits(const quant::ChannelCodingRecord& rec);
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks);
 int CountScaleFactorBits(const quant::ChannelCodingRecord& rec, int internal);
 int CountScaleFactorBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal);
+// CountSectionBitsFor + CountScaleFactorBitsFor in one walk over the bands.
+int CountSideBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal);
 
 int WriteSectionData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);
 int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write);

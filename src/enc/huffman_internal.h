@@ -10,6 +10,8 @@ namespace aacs::enc::detail {
 
 constexpr int kMaxBookEntries = 289;
 constexpr int kMaxEscapedMagnitude = 8191;  // 13-bit escape word: 2^12 + 4095
+constexpr int kNumPackedGroups = 5;
+constexpr int kPackedGroupEntries = 625;
 
 struct LengthTables {
   int32_t length[12][kMaxBookEntries];  // length-only copy of every spectral book
@@ -17,6 +19,12 @@ struct LengthTables {
   // tuple's whole cost is one lookup; equal to length for the signed books 1, 2, 5, 6.
   int32_t cost[12][kMaxBookEntries];
   int32_t scalefactor[121];
+  // The candidate books of one band maximum priced by one lookup per tuple: entry i of group g
+  // packs the costs of the group's books (in candidate order) into 16-bit fields.  Quads of
+  // values -1..1 (books 1, 2, 3) and -2..2 (books 3, 4 and 5 as two pairs); pairs of -4..4
+  // (5, 6, 7), -7..7 (7, 8, 9) and -12..12 (9, 10).  A band of at most 1024 lines costs well
+  // below 2^16 bits in any book, so the fields never carry into each other.
+  uint64_t packed[kNumPackedGroups][kPackedGroupEntries];
 };
 
 // Built on first use (thread-safe); InitHuffmanTables forces it at stream open.
@@ -38,11 +46,48 @@ int BandCost(const LengthTables& t, const int32_t* q, int n, int book);
 // Candidate codebooks for a band maximum, in order of preference on equal cost.
 int CandidateBooks(int maxValue, int* books);
 
+// Costs of lines q[0..n) (n a multiple of 4, every |q| <= the group's largest value) in the
+// candidate books of packed group 0..4, one 16-bit field per book in candidate order.
+uint64_t PackedBandCosts(const LengthTables& t, const int32_t* q, int n, int group);
+// The packed group of a band maximum 1..12 (-1 for 0 and for the escape book).
+inline int PackedGroup(int maxValue) {
+  constexpr int8_t kGroup[13] = {-1, 0, 1, 2, 2, 3, 3, 3, 4, 4, 4, 4, 4};
+  return maxValue >= 0 && maxValue <= 12 ? kGroup[maxValue] : -1;
+}
+inline int PackedField(uint64_t packed, int k) { return static_cast<int>((packed >> (16 * k)) & 0xFFFF); }
+
 // Cheapest book for lines q[0..n) with maximum maxValue: ties go to the earlier candidate.
 struct BookChoice {
   int bits;
   int book;
 };
 BookChoice BestBook(const LengthTables& t, const int32_t* q, int n, int maxValue);
+
+// ---- Local side-bit changes (section merging) ------------------------------------------------
+// Bands [first, last) of a channel's books change from old (last - first values) to what books
+// holds there; everything else is equal.
+
+// The change of the section data bits: only the runs around [first, last) are recounted.
+int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last);
+
+// The value the scalefactor chain codes for band b, and the chain's starting reference.
+inline int ScalefactorValue(const quant::ChannelCodingRecord& rec, int b, int internal) {
+  return internal ? -rec.scalefactor[b] : rec.scalefactor[b];
+}
+inline int ScalefactorChainStart(const quant::ChannelCodingRecord& rec, int internal) {
+  return internal ? -rec.scalefactor[0] : rec.globalGain;
+}
+inline bool IsSpectralBook(int book) { return static_cast<unsigned>(book - 1) < static_cast<unsigned>(kEscCodebook); }
+
+// True when the chain start and the values of every band whose book is not kept span at most
+// 60: no difference between coded bands can then need clamping, whichever of them are coded,
+// and each band's code depends only on the previous coded band.
+bool ScalefactorChainIsLocal(const quant::ChannelCodingRecord& rec, const int* books, int internal);
+
+// The change of the scalefactor data bits when ScalefactorChainIsLocal holds.  previous is the
+// value of the last coded band before first (the chain start when there is none); noise and
+// intensity bands (kept books) are unaffected.
+int ScalefactorBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last,
+                         int internal, int previous);
 
 }  // namespace aacs::enc::detail

@@ -4,6 +4,7 @@
 // what the frame later carries.  Sections are coded per window group; the three scalefactor
 // references (scalefactor, noise energy, intensity position) run across all groups.
 #include <algorithm>
+#include <array>
 
 #include "enc/huffman.h"
 #include "enc/huffman_internal.h"
@@ -16,15 +17,17 @@ int NumGroups(const quant::ChannelCodingRecord& rec) {
   return rec.windowSequence == kEightShort ? rec.numWindowGroups : 1;
 }
 
-// sect_len is 3 bits (escape 7) in eight-short frames, 5 bits (escape 31) otherwise.
-int SectionData(const quant::ChannelCodingRecord& rec, const int* books, BitWriter* w, int write) {
+// sect_len is 3 bits (escape 7) in eight-short frames, 5 bits (escape 31) otherwise.  The
+// counting instance (kWrite false) runs inside the rate loops and section merging.
+template <bool kWrite>
+int SectionData(const quant::ChannelCodingRecord& rec, const int* books, BitWriter* w) {
   const bool shortFrame = rec.windowSequence == kEightShort;
   const int lenBits = shortFrame ? 3 : 5;
   const int esc = (1 << lenBits) - 1;
   const int groups = NumGroups(rec);
   int bits = 0;
   auto emit = [&](int value, int n) {
-    if (write) BitWriterPutBits(w, static_cast<uint32_t>(value), n);
+    if constexpr (kWrite) BitWriterPutBits(w, static_cast<uint32_t>(value), n);
     bits += n;
   };
   for (int g = 0; g < groups && rec.maxSfb > 0; ++g) {
@@ -56,8 +59,8 @@ int SectionData(const quant::ChannelCodingRecord& rec, const int* books, BitWrit
 
 // Every reference advances by the difference actually coded, so a clamped difference keeps
 // the decoder in step with the encoder.
-int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int internal, BitWriter* w,
-                    int write) {
+template <bool kWrite>
+int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int internal, BitWriter* w) {
   const auto& t = detail::Lengths();
   const int total = NumGroups(rec) * rec.maxSfb;
   // Internally s_b counts amplification steps, so the bitstream value falls as s_b rises.
@@ -71,7 +74,7 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
     const int d = std::clamp(value - ref, -60, 60);
     ref += d;
     bits += t.scalefactor[d + 60];
-    if (write) BitWriterPutBits(w, kScalefactorBook[d + 60].codeword, t.scalefactor[d + 60]);
+    if constexpr (kWrite) BitWriterPutBits(w, kScalefactorBook[d + 60].codeword, t.scalefactor[d + 60]);
   };
   for (int b = 0; b < total; ++b) {
     const int book = books[b];
@@ -83,7 +86,7 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
         const int field = std::clamp(rec.noiseEnergy[b] - noiseRef + 256, 0, 511);
         noiseRef += field - 256;
         bits += 9;
-        if (write) BitWriterPutBits(w, static_cast<uint32_t>(field), 9);
+        if constexpr (kWrite) BitWriterPutBits(w, static_cast<uint32_t>(field), 9);
       } else {
         huffman(noiseRef, rec.noiseEnergy[b]);
       }
@@ -94,24 +97,221 @@ int ScaleFactorData(const quant::ChannelCodingRecord& rec, const int* books, int
   return bits;
 }
 
+// Bits of one section of r bands: the codebook, then sect_len fields of lenBits each, one per
+// complete escape value plus the final length (a final length equal to the escape value is
+// followed by a zero): 4 + lenBits * (r / esc + 1).
+template <int kLenBits>
+constexpr std::array<int, kMaxLongBands + 1> SectionCosts() {
+  std::array<int, kMaxLongBands + 1> cost{};
+  for (int r = 1; r <= kMaxLongBands; ++r) cost[r] = 4 + kLenBits * (r / ((1 << kLenBits) - 1) + 1);
+  return cost;
+}
+constexpr std::array<int, kMaxLongBands + 1> kLongSectionCost = SectionCosts<5>();
+constexpr std::array<int, kMaxLongBands + 1> kShortSectionCost = SectionCosts<3>();
+
+// The noise energies and intensity positions of the counting twin (bands 13 to 15: rare).
+int CountSpecialScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
+  const int total = NumGroups(rec) * rec.maxSfb;
+  int noiseRef = internal ? rec.globalGain - rec.scalefactor[0] + 100 : rec.globalGain;
+  int intensityRef = 0;
+  bool firstNoise = true;
+  int bits = 0;
+  for (int b = 0; b < total; ++b) {
+    const int book = books[b];
+    if (book == kNoiseCodebook) {
+      if (firstNoise) {
+        firstNoise = false;
+        noiseRef += std::clamp(rec.noiseEnergy[b] - noiseRef + 256, 0, 511) - 256;
+        bits += 9;
+      } else {
+        const int d = std::clamp(rec.noiseEnergy[b] - noiseRef, -60, 60);
+        noiseRef += d;
+        bits += length[d];
+      }
+    } else if (book == kIntensityOutOfPhase || book == kIntensityInPhase) {
+      const int d = std::clamp(rec.scalefactor[b] - intensityRef, -60, 60);
+      intensityRef += d;
+      bits += length[d];
+    }
+  }
+  return bits;
+}
+
+// The spectral bands' scalefactor chain walked with its clamps.
+int ClampedChainBits(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
+  const int total = NumGroups(rec) * rec.maxSfb;
+  const int sign = internal ? -1 : 1;
+  int ref = internal ? -rec.scalefactor[0] : rec.globalGain;
+  int bits = 0;
+  for (int b = 0; b < total; ++b) {
+    if (static_cast<unsigned>(books[b] - 1) >= static_cast<unsigned>(kEscCodebook)) continue;
+    const int d = std::clamp(sign * rec.scalefactor[b] - ref, -60, 60);
+    ref += d;
+    bits += length[d];
+  }
+  return bits;
+}
+
+// The counting twins of SectionData and ScaleFactorData in one walk.  The spectral bands'
+// scalefactor chain is first priced as if no difference needed clamping (each reference is then
+// just the previous coded value, so the bands do not wait on each other); when the values span
+// more than the 120 codes the chain is walked again with the clamps.
+struct SideBits {
+  int section;
+  int scalefactor;
+};
+
+SideBits CountSide(const quant::ChannelCodingRecord& rec, const int* books, int internal, bool sections) {
+  const int32_t* length = detail::Lengths().scalefactor + 60;  // indexed by the difference
+  const int maxSfb = rec.maxSfb;
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  const int sign = internal ? -1 : 1;
+  const int start = internal ? -rec.scalefactor[0] : rec.globalGain;
+  int last = start, lo = start, hi = start;
+  SideBits bits{0, 0};
+  bool special = false;
+  for (int g = 0, groups = maxSfb > 0 ? NumGroups(rec) : 0; g < groups; ++g) {
+    const int* cb = books + g * maxSfb;
+    const int* sf = rec.scalefactor + g * maxSfb;
+    int runStart = 0;
+    for (int k = 0; k < maxSfb; ++k) {  // without branches: books change unpredictably
+      const int book = cb[k];
+      const bool change = k > 0 && book != cb[k > 0 ? k - 1 : 0];
+      bits.section += change ? cost[k - runStart] : 0;
+      runStart = change ? k : runStart;
+      const bool coded = static_cast<unsigned>(book - 1) < static_cast<unsigned>(kEscCodebook);
+      const int v = sign * sf[k];
+      const int d = std::clamp(v - last, -60, 60);  // unclamped whenever the span check passes
+      bits.scalefactor += coded ? length[d] : 0;
+      last = coded ? v : last;
+      lo = std::min(lo, last);
+      hi = std::max(hi, last);
+      special |= book >= kNoiseCodebook;
+    }
+    bits.section += cost[maxSfb - runStart];
+  }
+  if (!sections) bits.section = 0;
+  if (hi - lo > 60) bits.scalefactor = ClampedChainBits(rec, books, internal);
+  if (special) bits.scalefactor += CountSpecialScaleFactors(rec, books, internal);
+  return bits;
+}
+
+int CountSections(const quant::ChannelCodingRecord& rec, const int* books) {
+  const int maxSfb = rec.maxSfb;
+  if (maxSfb <= 0) return 0;
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  int bits = 0;
+  for (int g = 0, groups = NumGroups(rec); g < groups; ++g) {
+    const int* cb = books + g * maxSfb;
+    int runStart = 0;
+    for (int k = 1; k < maxSfb; ++k) {  // without branches: book changes are unpredictable
+      const bool change = cb[k] != cb[k - 1];
+      bits += change ? cost[k - runStart] : 0;
+      runStart = change ? k : runStart;
+    }
+    bits += cost[maxSfb - runStart];
+  }
+  return bits;
+}
+
+int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  return CountSide(rec, books, internal, false).scalefactor;
+}
+
+// Section bits of the runs of book[lo..hi), runs cut at group starts and at lo, hi.
+int RangeSectionBits(const quant::ChannelCodingRecord& rec, const int* book, int lo, int hi) {
+  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
+  int bits = 0, runStart = lo;
+  int groupEnd = (lo / rec.maxSfb + 1) * rec.maxSfb;
+  for (int k = lo + 1; k < hi; ++k) {
+    const bool groupStart = k == groupEnd;
+    groupEnd += groupStart ? rec.maxSfb : 0;
+    if (groupStart || book[k] != book[k - 1]) {
+      bits += cost[k - runStart];
+      runStart = k;
+    }
+  }
+  return bits + cost[hi - runStart];
+}
+
 }  // namespace
 
-int CountSectionBits(const quant::ChannelCodingRecord& rec) { return SectionData(rec, rec.codebook, nullptr, 0); }
+namespace detail {
+
+int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last) {
+  const int total = NumGroups(rec) * rec.maxSfb;
+  if (rec.maxSfb <= 0 || first >= last) return 0;
+  // Widen [first, last) to positions that start a run both before and after the change (the
+  // books outside [first, last) are the same in both).
+  const int groupStart = first - first % rec.maxSfb;
+  const int groupEnd = std::min(total, ((last - 1) / rec.maxSfb + 1) * rec.maxSfb);
+  int lo = first;
+  if (lo > groupStart && (books[lo - 1] == old[0] || books[lo - 1] == books[lo]))
+    for (--lo; lo > groupStart && books[lo - 1] == books[lo];) --lo;
+  int hi = last;
+  if (hi < groupEnd && (books[hi] == old[last - 1 - first] || books[hi] == books[hi - 1]))
+    for (++hi; hi < groupEnd && books[hi] == books[hi - 1];) ++hi;
+  int previous[kMaxCodedBands];
+  std::copy(books + lo, books + first, previous + lo);
+  std::copy(old, old + (last - first), previous + first);
+  std::copy(books + last, books + hi, previous + last);
+  return RangeSectionBits(rec, books, lo, hi) - RangeSectionBits(rec, previous, lo, hi);
+}
+
+bool ScalefactorChainIsLocal(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
+  const int total = NumGroups(rec) * rec.maxSfb;
+  int lo = ScalefactorChainStart(rec, internal), hi = lo;
+  for (int b = 0; b < total; ++b) {
+    if (IsKeptBook(books[b])) continue;
+    lo = std::min(lo, ScalefactorValue(rec, b, internal));
+    hi = std::max(hi, ScalefactorValue(rec, b, internal));
+  }
+  return hi - lo <= 60;
+}
+
+int ScalefactorBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last,
+                         int internal, int previous) {
+  const int32_t* length = Lengths().scalefactor + 60;
+  const int total = NumGroups(rec) * rec.maxSfb;
+  int next = last;  // the first coded band after the range: its difference follows the range's last
+  while (next < total && !IsSpectralBook(books[next])) ++next;
+  auto segment = [&](auto book) {
+    int bits = 0, ref = previous;
+    for (int b = first; b < last; ++b) {
+      if (!IsSpectralBook(book(b))) continue;
+      const int v = ScalefactorValue(rec, b, internal);
+      bits += length[v - ref];
+      ref = v;
+    }
+    return next < total ? bits + length[ScalefactorValue(rec, next, internal) - ref] : bits;
+  };
+  return segment([&](int b) { return books[b]; }) - segment([&](int b) { return old[b - first]; });
+}
+
+}  // namespace detail
+
+int CountSectionBits(const quant::ChannelCodingRecord& rec) { return CountSections(rec, rec.codebook); }
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks) {
-  return SectionData(rec, codebooks, nullptr, 0);
+  return CountSections(rec, codebooks);
 }
 int WriteSectionData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
-  return SectionData(rec, rec.codebook, w, write);
+  return write ? SectionData<true>(rec, rec.codebook, w) : SectionData<false>(rec, rec.codebook, nullptr);
 }
 
 int CountScaleFactorBits(const quant::ChannelCodingRecord& rec, int internal) {
-  return ScaleFactorData(rec, rec.codebook, internal, nullptr, 0);
+  return CountScaleFactors(rec, rec.codebook, internal);
 }
 int CountScaleFactorBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal) {
-  return ScaleFactorData(rec, codebooks, internal, nullptr, 0);
+  return CountScaleFactors(rec, codebooks, internal);
+}
+int CountSideBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks, int internal) {
+  const SideBits bits = CountSide(rec, codebooks, internal, true);
+  return bits.section + bits.scalefactor;
 }
 int WriteScaleFactorData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
-  return ScaleFactorData(rec, rec.codebook, 0, w, write);
+  return write ? ScaleFactorData<true>(rec, rec.codebook, 0, w) : ScaleFactorData<false>(rec, rec.codebook, 0, nullptr);
 }
 
 }  // namespace aacs::enc

@@ -18,7 +18,7 @@ constexpr int kMaxPulseOffset = 31;    // 5-bit pulse_offset
 constexpr int kMaxPulseMagnitude = 16; // 4-bit pulse_amp = |value| - 1
 
 int ChannelCost(quant::ChannelCodingRecord& rec, int internal) {
-  return CountChannelSpectralBits(rec, 0) + CountSectionBits(rec) + CountScaleFactorBits(rec, internal);
+  return CountChannelSpectralBits(rec, 0) + CountSideBitsFor(rec, rec.codebook, internal);
 }
 
 int BandOfLine(const quant::ChannelCodingRecord& rec, int line) {
@@ -126,9 +126,15 @@ struct ListBuilder {
     const HuffmanEntry& e = SpectralCodebook(book)[index];
     Add(e.codeword, static_cast<int>(e.length));
   }
+  // One bit per nonzero value.  Written without branches (signs of music are unpredictable):
+  // every value's bit is stored, and the position only advances past the nonzero ones.
   void Signs(const int32_t* q, int count) {
-    for (int i = 0; i < count; ++i)
-      if (q[i] != 0) Add(q[i] < 0 ? 1u : 0u, 1);
+    assert(n + count <= kMaxCodewords);
+    for (int i = 0; i < count; ++i) {
+      list.value[n] = q[i] < 0 ? 1u : 0u;
+      list.length[n] = 1;
+      n += q[i] != 0;
+    }
   }
   // N - 4 ones, a zero, then v - 2^N in N bits, N = floor(log2 v).
   void Escape(int v) {
@@ -138,6 +144,14 @@ struct ListBuilder {
     Add(prefix + static_cast<uint32_t>(v - (1 << nBits)), 2 * nBits - 3);
   }
 };
+
+// Every |q[i]| at most largest (a comparison per value, no branch).
+bool FitsBook(const int32_t* q, int n, int largest) {
+  uint32_t outside = 0;
+  for (int i = 0; i < n; ++i)
+    outside |= static_cast<uint32_t>(q[i]) + static_cast<uint32_t>(largest) > static_cast<uint32_t>(2 * largest);
+  return outside == 0;
+}
 
 void CodeBand(ListBuilder& out, const int32_t* q, int n, int book) {
   switch (book) {
@@ -184,10 +198,13 @@ void BuildCodewordList(quant::ChannelCodingRecord& rec) {
     if (book != kIntensityOutOfPhase && book != kIntensityInPhase) {
       // A book that cannot hold the band's values would desynchronise the decoder; such a band
       // (never produced by the loops) is recoded with the cheapest book that can.
-      int m = 0;
-      for (int i = 0; i < n; ++i) m = std::max(m, std::abs(rec.q[start + i]));
-      if (book < 0 || book > kEscCodebook || m > detail::kLargestValue[book])
-        rec.codebook[b] = book = detail::BestBook(detail::Lengths(), rec.q + start, n, m).book;
+      const bool known = book >= 0 && book <= kEscCodebook;
+      const int32_t* q = rec.q + start;
+      if (!known || !FitsBook(q, n, detail::kLargestValue[book])) {
+        int m = 0;
+        for (int i = 0; i < n; ++i) m = std::max(m, std::abs(q[i]));
+        rec.codebook[b] = book = detail::BestBook(detail::Lengths(), q, n, m).book;
+      }
     }
     if (book == 0 || book == kIntensityOutOfPhase || book == kIntensityInPhase) {
       out.Add(0, 0);
@@ -199,13 +216,9 @@ void BuildCodewordList(quant::ChannelCodingRecord& rec) {
 }
 
 int WriteSpectralData(const quant::ChannelCodingRecord& rec, BitWriter* w, int write) {
+  if (write) return BitWriterPutFields(w, rec.codewords.value, rec.codewords.length, rec.numCodewords);
   int bits = 0;
-  for (int i = 0; i < rec.numCodewords; ++i) {
-    const int len = rec.codewords.length[i];
-    if (len <= 0) continue;
-    bits += len;
-    if (write) BitWriterPutBits(w, rec.codewords.value[i], len);
-  }
+  for (int i = 0; i < rec.numCodewords; ++i) bits += std::max(rec.codewords.length[i], 0);
   return bits;
 }
 

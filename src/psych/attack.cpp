@@ -2,7 +2,9 @@
 #include "psych/attack.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "api/stream_context.h"
 #include "psych/fast_log.h"
@@ -34,23 +36,33 @@ constexpr GroupLayout kGroupLayouts[10] = {
     {3, {2, 4, 2}},    {3, {2, 2, 4}}, {3, {2, 3, 3}}, {3, {3, 2, 3}}, {3, {3, 3, 2}}};
 
 // True when some segment's maximum exceeds the previous segment's by more than 1/factor.
-bool Jumps(const float* filtered, int segLen, float factor) {
-  float prev = 0.0f;
-  for (int k = 0; k < kFrameLength / segLen; ++k) {
-    const float* seg = filtered + k * segLen;
-    float largest = 0.0f;
-    for (int i = 0; i < segLen; ++i) largest = std::max(largest, seg[i]);
-    if (k > 0 && prev < factor * largest) return true;
-    prev = largest;
-  }
+bool Jumps(const float* maxima, int count, float factor) {
+  for (int k = 1; k < count; ++k)
+    if (maxima[k - 1] < factor * maxima[k]) return true;
   return false;
+}
+
+// Maxima of 32-sample segments of magnitudes.  A magnitude's bits order like its value, so
+// the maxima are taken on the bits (which vectorises; a float maximum does not).
+void SegmentMaxima(const float* magnitude, float* maxima) {
+  for (int k = 0; k < kFrameLength / 32; ++k) {
+    uint32_t largest = 0;
+    for (int i = 0; i < 32; ++i) largest = std::max(largest, std::bit_cast<uint32_t>(magnitude[32 * k + i]));
+    maxima[k] = std::bit_cast<float>(largest);
+  }
 }
 
 }  // namespace
 
 int AttackInSegments(const float* filtered, float peak) {
   if (peak <= kAttackMinPeak) return 0;
-  return (Jumps(filtered, 32, 0.05f) || Jumps(filtered, 64, 0.075f) || Jumps(filtered, 128, 0.1f))
+  // Segments of 64 and 128 samples take the maxima of their 32-sample halves and quarters.
+  float m32[kFrameLength / 32], m64[kFrameLength / 64], m128[kFrameLength / 128];
+  SegmentMaxima(filtered, m32);
+  for (int k = 0; k < kFrameLength / 64; ++k) m64[k] = std::max(m32[2 * k], m32[2 * k + 1]);
+  for (int k = 0; k < kFrameLength / 128; ++k) m128[k] = std::max(m64[2 * k], m64[2 * k + 1]);
+  return (Jumps(m32, kFrameLength / 32, 0.05f) || Jumps(m64, kFrameLength / 64, 0.075f) ||
+          Jumps(m128, kFrameLength / 128, 0.1f))
              ? 1
              : 0;
 }
@@ -58,7 +70,7 @@ int AttackInSegments(const float* filtered, float peak) {
 int DetectAttackSimple(StreamContext& ctx, int ch, const float* input) {
   PsyModelState& psy = ctx.psy;
   float peak = 0.0f;
-  for (int i = 0; i < kFrameLength; ++i) peak = std::max(peak, std::fabs(input[i]));
+  dsp::VecMaxAbs(input, kFrameLength, &peak);
   dsp::FirFilter(input, psy.attackFiltered, kFrameLength, psy.attackFir[ch]);
   dsp::VecAbsInPlace(psy.attackFiltered, kFrameLength);
   return AttackInSegments(psy.attackFiltered, peak);

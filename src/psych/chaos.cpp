@@ -24,24 +24,24 @@ void PredictMagnitude(const float* r1, const float* r2, float* rp, int count) {
 
 }  // namespace
 
-void UnpredictabilityKernel(const float* bins, const float* magnitude, const float* rp,
-                            const float* c1, const float* s1, const float* c2, const float* s2,
-                            float* cosOut, float* sinOut, float* unpred, int count) {
+// Without branches and over arrays that never overlap (the history rings hold separate
+// frames), so that the divisions and square roots run a register at a time.
+void UnpredictabilityKernel(const float* __restrict bins, const float* __restrict magnitude,
+                            const float* __restrict rp, const float* __restrict c1, const float* __restrict s1,
+                            const float* __restrict c2, const float* __restrict s2, float* __restrict cosOut,
+                            float* __restrict sinOut, float* __restrict unpred, int count) {
   for (int k = 0; k < count; ++k) {
     const float re = bins[2 * k], im = bins[2 * k + 1];
     const float r = magnitude[k];
-    if (r > 0.0f) {
-      const float inv = 1.0f / r;
-      cosOut[k] = re * inv;
-      sinOut[k] = im * inv;
-    } else {
-      cosOut[k] = 1.0f;
-      sinOut[k] = 0.0f;
-    }
+    const bool phase = r > 0.0f;
+    const float inv = 1.0f / r;
+    cosOut[k] = phase ? re * inv : 1.0f;
+    sinOut[k] = phase ? im * inv : 0.0f;
     const float dr = rp[k] * (c1[k] * c2[k] + s1[k] * s2[k]) - re;
     const float di = rp[k] * (s1[k] * c2[k] - c1[k] * s2[k]) - im;
     const float den = r + std::fabs(rp[k]);
-    unpred[k] = den != 0.0f ? std::sqrt(dr * dr + di * di) / den : kSilentUnpredictability;
+    const float distance = std::sqrt(dr * dr + di * di) / den;
+    unpred[k] = den != 0.0f ? distance : kSilentUnpredictability;
   }
 }
 

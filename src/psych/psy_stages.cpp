@@ -52,46 +52,38 @@ float GroupRatio(const PsyWorkArea& w, int firstWin, int len, int b, int mode) {
 }  // namespace
 
 void PartitionEnergiesBlock(const PartitionTable& p, float* lines, const float* unpred,
-                            float* energy, float* chaos, float* peak) {
-  const int total = p.end[p.numPartitions - 1];
+                            float* energy, float* chaos, float* peak, float* sums) {
+  const int n = p.numPartitions;
+  const int total = p.end[n - 1];
   dsp::VecSquareInPlace(lines, total);
-  for (int b = 0; b < p.numPartitions; ++b) {
-    const float* e = lines + p.start[b];
-    const int width = p.width[b];
-    float sum;
-    dsp::VecSum(e, width, &sum);
-    energy[b] = sum * p.invWidth[b];
-    if (chaos) {
-      float weighted;
-      dsp::VecDotProduct(e, unpred + p.start[b], width, &weighted);
-      chaos[b] = weighted * p.invWidth[b];
-    }
-    if (peak) {
-      float largest = 0.0f;
-      for (int k = 0; k < width; ++k) largest = std::max(largest, e[k]);
-      peak[b] = largest;
-    }
-  }
+  float weighted[kMaxLongPartitions];
+  dsp::BandSums(lines, chaos ? unpred : nullptr, p.start, p.width, n, sums, weighted, peak);
+  for (int b = 0; b < n; ++b) energy[b] = sums[b] * p.invWidth[b];
+  if (chaos)
+    for (int b = 0; b < n; ++b) chaos[b] = weighted[b] * p.invWidth[b];
 }
 
 void PartitionEnergies(const PsyTables& t, PsyChannelState& st, PsyWorkArea& w, int analyseShort,
                        bool withTonality) {
+  float sums[kMaxLongPartitions];
   PartitionEnergiesBlock(t.longPart, st.lineEnergy, w.unpredictability, w.partEnergy,
-                         withTonality ? w.partChaos : nullptr, withTonality ? w.partPeak : nullptr);
+                         withTonality ? w.partChaos : nullptr, withTonality ? w.partPeak : nullptr, sums);
   if (!analyseShort) return;
+  // The short sums are kept: the band ratios need them again.
   for (int win = 0; win < kNumShortWindows; ++win)
     PartitionEnergiesBlock(t.shortPart, st.shortLineEnergy[win], w.shortUnpredictability[win],
                            w.shortPartEnergy[win], withTonality ? w.shortPartChaos[win] : nullptr,
-                           withTonality ? w.shortPartPeak[win] : nullptr);
+                           withTonality ? w.shortPartPeak[win] : nullptr, st.shortBandSum[win]);
 }
 
 void SpreadPartitionsBlock(const PartitionTable& p, const SpreadingTable& s, const float* energy,
                            const float* chaos, float* spread, float* zeroFlag, float* snr,
                            const float* table, int tableStride) {
+  float spreadEnergy[kMaxLongPartitions], spreadChaos[kMaxLongPartitions];
+  dsp::RowDots(&s.weight[0][0], kMaxLongPartitions, s.first, s.count, p.numPartitions, energy, chaos, spreadEnergy,
+               spreadChaos);
   for (int b = 0; b < p.numPartitions; ++b) {
-    const int first = s.first[b], count = s.count[b];
-    float es;
-    dsp::VecDotProduct(s.weight[b] + first, energy + first, count, &es);
+    const float es = spreadEnergy[b];
     if (es == 0.0f) {
       zeroFlag[b] = 1.0f;
       spread[b] = 0.0f;
@@ -101,9 +93,7 @@ void SpreadPartitionsBlock(const PartitionTable& p, const SpreadingTable& s, con
     zeroFlag[b] = 0.0f;
     spread[b] = es;
     if (chaos) {
-      float cs;
-      dsp::VecDotProduct(s.weight[b] + first, chaos + first, count, &cs);
-      const float r = cs / es;
+      const float r = spreadChaos[b] / es;
       const int k = (r <= 0.0f || r > kChaosTonalLimit) ? 0 : static_cast<int>(r * kChaosToIndex);
       snr[b] = table[b * tableStride + k];
     }
@@ -195,9 +185,7 @@ void BandRatiosShort(const PsyTables& t, const StreamContext& ctx, PsyChannelSta
   const int n = p.numPartitions;
   for (int win = 0; win < kNumShortWindows; ++win) {
     for (int b = 0; b < n; ++b) {
-      float sum;
-      dsp::VecSum(st.shortLineEnergy[win] + p.start[b], p.width[b], &sum);
-      w.shortBandEnergy[win][b] = sum;
+      w.shortBandEnergy[win][b] = st.shortBandSum[win][b];  // the partition sums of these lines
       w.shortBandThreshold[win][b] = static_cast<float>(p.width[b]) * st.rawThreshold[win][b];
     }
   }

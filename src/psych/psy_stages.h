@@ -9,9 +9,10 @@ struct StreamContext;
 namespace aacs::psych {
 
 // Squares the lines in place and sums per partition: mean energy, unpredictability-weighted
-// mean energy (unpred and chaos may be null) and peak line energy (peak may be null).
+// mean energy (unpred and chaos may be null), peak line energy (peak may be null) and the
+// plain energy sums (sums).
 void PartitionEnergiesBlock(const PartitionTable& p, float* lines, const float* unpred,
-                            float* energy, float* chaos, float* peak);
+                            float* energy, float* chaos, float* peak, float* sums);
 // Long block and, with analyseShort, the eight short windows of one signal.
 void PartitionEnergies(const PsyTables& t, PsyChannelState& st, PsyWorkArea& w, int analyseShort,
                        bool withTonality);

@@ -75,6 +75,7 @@ struct PsyChannelState {
   float shortRatio[kNumShortWindows][kMaxShortBands];
   float prevFirstThreshold[kMaxShortBands];
   int msShort[kNumShortWindows][kMaxShortBands];
+  float shortBandSum[kNumShortWindows][kMaxShortPartitions];  // energy sums of the short bands
   // Grouping and block switching.
   float change[3];  // d1, d2, d3: changes of the short-window entropy between window pairs
   int groupClassMinus1;

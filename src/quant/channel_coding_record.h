@@ -62,6 +62,13 @@ struct ChannelCodingRecord {
   BandCodebookCache cache[kMaxCodedBands];
   int cacheGain;                       // global gain the band cache belongs to
   int cacheVariant;                    // chooser variant the band cache belongs to (1 loop, 0 final)
+  // Quantisation state of the loops: while quantValid is 1, rec.q holds rec.y quantised at
+  // quantGain for every band whose requantise flag is clear (quant::QuantiseAndMark then
+  // quantises only the flagged bands at that gain).  Whoever changes y or q clears quantValid
+  // or flags the band.
+  int quantValid;
+  int quantGain;
+  uint8_t requantise[kMaxCodedBands];
   int codebook[kMaxCodedBands];
   int trialCodebook[kMaxCodedBands];   // section merging output
   int globalGain;                      // internal gain in the loops, bitstream global_gain after

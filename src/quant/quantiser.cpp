@@ -49,25 +49,6 @@ inline int32_t QuantiseBlock(double step, const float* y, int32_t* q) {
   return peak;
 }
 
-// Raw squared reconstruction error of one band, four lines at a time.
-float BandError(const float* power43, float scale, const int32_t* q, const float* a, int n) {
-  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
-  int i = 0;
-  auto term = [&](int k) {
-    const int m = std::min(q[k] < 0 ? -q[k] : q[k], kPowerTableSize - 1);
-    const float e = scale * power43[m] - a[k];
-    return e * e;
-  };
-  for (; i + 4 <= n; i += 4) {
-    s0 += term(i);
-    s1 += term(i + 1);
-    s2 += term(i + 2);
-    s3 += term(i + 3);
-  }
-  for (; i < n; ++i) s0 += term(i);
-  return (s0 + s1) + (s2 + s3);
-}
-
 // Coding-order walk shared by the regrouping and its inverse: calls f(codingLine, windowLine,
 // count) for every contiguous run of lines.
 template <typename F>
@@ -133,18 +114,23 @@ float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, i
   const int lines = (coded + 31) & ~31;
   rec.codedLines32 = lines;
   rec.blocks32 = std::max(kMinQuantBlocks, lines / 32);
-  if (lines > 0) dsp::VecAbs(x, rec.magnitude, lines);
+  rec.quantValid = 0;
   float peak = 0.0f;
-  for (int i = 0; i < lines; ++i) {
-    const float a = rec.magnitude[i];
-    if (a >= floor) {  // also false for NaN, which is thereby cleared
-      rec.y[i] = std::sqrt(std::sqrt(a) * a);
-      peak = std::max(peak, rec.y[i]);
-    } else {
-      rec.magnitude[i] = 0.0f;
-      rec.y[i] = 0.0f;
+  if (lines > 0) {
+    dsp::VecAbs(x, rec.magnitude, lines);
+    // Branch-free over arrays that do not overlap, so that the square roots run a register at
+    // a time.
+    float* __restrict magnitude = rec.magnitude;
+    float* __restrict y = rec.y;
+    for (int i = 0; i < lines; ++i) {
+      const float a = magnitude[i];
+      const bool keep = a >= floor;  // also false for NaN, which is thereby cleared
+      const float root = std::sqrt(std::sqrt(a) * a);
+      y[i] = keep ? root : 0.0f;
+      magnitude[i] = keep ? a : 0.0f;
     }
-    signTable[i] = x[i] > 0.0f ? 1 : -1;
+    for (int i = 0; i < lines; ++i) signTable[i] = x[i] > 0.0f ? 1 : -1;
+    dsp::VecMaxAbs(rec.y, lines, &peak);  // every y is a finite value >= 0
   }
   for (int i = lines; i < kFrameLength; ++i) {
     rec.magnitude[i] = 0.0f;
@@ -166,6 +152,32 @@ int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q) 
   return 0;
 }
 
+int QuantiseAndMark(ChannelCodingRecord& rec) {
+  const double step = StepFactor(rec.globalGain);
+  int overflow = 0;
+  if (rec.quantValid && rec.quantGain == rec.globalGain) {
+    // Runs of flagged bands; every other band already holds its values at this gain.
+    for (int b = 0; b < rec.totalBands && !overflow;) {
+      if (!rec.requantise[b]) {
+        ++b;
+        continue;
+      }
+      int end = b + 1;
+      while (end < rec.totalBands && rec.requantise[end]) ++end;
+      overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset + b, end - b, step, rec.recompute + b, rec.bandMax + b);
+      b = end;
+    }
+  } else {
+    overflow = dsp::QuantiseBands(rec.y, rec.q, rec.bandOffset, rec.totalBands, step, rec.recompute, rec.bandMax);
+  }
+  // After an overflow the bands behind the offending one still hold another gain's values.
+  rec.quantValid = !overflow;
+  rec.quantGain = rec.globalGain;
+  std::memset(rec.requantise, 0, sizeof(rec.requantise));
+  rec.cacheGain = rec.globalGain;
+  return overflow;
+}
+
 void InvalidateDistortionCache(ChannelCodingRecord& rec) {
   for (int b = 0; b < kMaxCodedBands; ++b) rec.cachedDiff[b] = kNoCachedDiff;
 }
@@ -173,28 +185,27 @@ void InvalidateDistortionCache(ChannelCodingRecord& rec) {
 DistortionSums MeasureDistortion(ChannelCodingRecord& rec) {
   const QuantiserTables& t = QuantTables();
   DistortionSums s{};
-  float product = 1.0f;
   for (int b = 0; b < rec.totalBands; ++b) {
     const int diff = rec.scalefactor[b] - rec.globalGain;
-    float d;
-    if (diff == rec.cachedDiff[b]) {
-      d = rec.cachedDistortion[b];
-    } else {
-      const int start = rec.bandOffset[b];
-      const int width = rec.bandOffset[b + 1] - start;
-      d = BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
-      if (d < 1.0f) d = 0.0f;  // errors below one unit are inaudible at any weight
-      d *= rec.weight[b];
-      rec.cachedDiff[b] = diff;
-      rec.cachedDistortion[b] = d;
-    }
+    if (diff == rec.cachedDiff[b]) continue;
+    const int start = rec.bandOffset[b];
+    const int width = rec.bandOffset[b + 1] - start;
+    float d = dsp::BandError(t.power43, ReconScale(diff), rec.q + start, rec.magnitude + start, width);
+    if (d < 1.0f) d = 0.0f;  // errors below one unit are inaudible at any weight
+    d *= rec.weight[b];
+    rec.cachedDiff[b] = diff;
+    rec.cachedDistortion[b] = d;
+  }
+  // The sums in band order without branches (adding 0 and multiplying by 1 change nothing).
+  float product = 1.0f;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    const float d = rec.cachedDistortion[b];
+    const bool over = d > 1.0f;
     rec.distortion[b] = d;
     s.totalSum += d;
-    if (d > 1.0f) {
-      ++s.count;
-      s.overSum += d;
-      product *= d;
-    }
+    s.count += over ? 1 : 0;
+    s.overSum += over ? d : 0.0f;
+    product *= over ? d : 1.0f;
   }
   // The "mean" is the product divided by the count: it grows quickly with a few very bad bands.
   if (s.count > 0) {

@@ -50,6 +50,14 @@ float PrepareMagnitudes(ChannelCodingRecord& rec, const float* x, float floor, i
 void Quantise(const ChannelCodingRecord& rec, const float* y, int32_t* q);
 // The same; returns 1 as soon as a magnitude exceeds kMaxQuantisedMagnitude, else 0.
 int QuantiseChecked(const ChannelCodingRecord& rec, const float* y, int32_t* q);
+// Quantises rec.y at rec.globalGain into rec.q over the coded bands (the lines past them are
+// not touched), sets rec.recompute for every band whose values changed and rec.bandMax to every
+// band's largest value (so enc::kLoopVariantKnownMax may count them); returns 1 when a
+// magnitude exceeds kMaxQuantisedMagnitude, else 0.  Bands not marked keep values their cached
+// codebook choice was made for, so the band cache carries over to the new gain
+// (rec.cacheGain follows rec.globalGain).  At the gain of the previous call (rec.quantValid),
+// only the bands flagged in rec.requantise are quantised: the others cannot have changed.
+int QuantiseAndMark(ChannelCodingRecord& rec);
 
 struct DistortionSums {
   int count;         // n: bands whose weighted distortion exceeds 1.0

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -82,6 +83,7 @@ struct LoopState {
   int strategy = 1;
   bool keepGoing = true;
   bool reservoirExhausted = false;
+  bool bestSaved = false;  // best.y holds the lines of best.scalefactor
   DistortionSums sums{};
   BestIteration best{};
 };
@@ -256,11 +258,13 @@ void LimitEntropy(ChannelCodingRecord& rec, const float* energy, int available) 
   }
 }
 
+// Prepared magnitudes are never negative, so a band has one above 0 when some line's bits are
+// not all zero (an integer OR the compiler vectorises).
 void FlagNonzeroBands(ChannelCodingRecord& rec) {
   for (int b = 0; b < rec.totalBands; ++b) {
-    uint8_t any = 0;
-    for (int i = rec.bandOffset[b]; i < rec.bandOffset[b + 1]; ++i) any |= rec.y[i] > 0.0f;
-    rec.bandNonzero[b] = any;
+    uint32_t any = 0;
+    for (int i = rec.bandOffset[b]; i < rec.bandOffset[b + 1]; ++i) any |= std::bit_cast<uint32_t>(rec.y[i]);
+    rec.bandNonzero[b] = any != 0;
   }
 }
 
@@ -275,16 +279,20 @@ void UpdateStartGain(StreamContext& ctx, int ch, float peak) {
 
 // ---- Costs and loops ----------------------------------------------------------------------
 
-int ChannelCost(ChannelCodingRecord& rec) {
+// Noise bands code codebook 13 (the chooser keeps it from here on, so this is done once).
+void SetNoiseBooks(ChannelCodingRecord& rec) {
   if (!IsShort(rec))
     for (int b = 0; b < rec.totalBands; ++b)
       if (rec.noiseFlag[b]) rec.codebook[b] = kNoiseCodebook;
-  const int spectral = enc::CountChannelSpectralBits(rec, 1);
-  return spectral + enc::CountSectionBits(rec) + enc::CountScaleFactorBits(rec, 1);
+}
+
+int ChannelCost(ChannelCodingRecord& rec) {
+  const int spectral = enc::CountChannelSpectralBits(rec, enc::kLoopVariantKnownMax);
+  return spectral + enc::CountSideBitsFor(rec, rec.codebook, 1);
 }
 
 int QuantiseAndCost(ChannelCodingRecord& rec, int failCost) {
-  if (QuantiseChecked(rec, rec.y, rec.q)) return failCost;
+  if (QuantiseAndMark(rec)) return failCost;
   return ChannelCost(rec);
 }
 
@@ -378,23 +386,39 @@ bool Less(const DistortionSums& a, const DistortionSums& b) {
   return a.totalSum < b.totalSum;
 }
 
+// A band's prepared magnitudes amplified s times are always the same floats, so between two
+// states only the bands whose amplification differs need their lines copied.
+void CopyChangedBands(const ChannelCodingRecord& rec, const int* fromSf, const float* from, const int* toSf, float* to,
+                      uint8_t* copied) {
+  for (int b = 0; b < rec.totalBands; ++b) {
+    if (fromSf[b] == toSf[b]) continue;
+    const int start = rec.bandOffset[b];
+    std::memcpy(to + start, from + start, sizeof(float) * static_cast<size_t>(BandWidth(rec, b)));
+    if (copied) copied[b] = 1;
+  }
+}
+
 void SaveBest(LoopState& s) {
   ChannelCodingRecord& rec = s.rec;
   s.best.gain = rec.globalGain;
   s.best.budget = s.fittedBudget;
   s.best.sums = s.sums;
+  if (!s.bestSaved) {
+    if (rec.codedLines32 > 0) dsp::VecCopy(rec.y, s.best.y, rec.codedLines32);
+    s.bestSaved = true;
+  } else {
+    CopyChangedBands(rec, rec.scalefactor, rec.y, s.best.scalefactor, s.best.y, nullptr);
+  }
   std::memcpy(s.best.scalefactor, rec.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
-  if (rec.codedLines32 > 0) dsp::VecCopy(rec.y, s.best.y, rec.codedLines32);
 }
 
 void RestoreBest(LoopState& s) {
   ChannelCodingRecord& rec = s.rec;
   rec.globalGain = s.best.gain;
+  CopyChangedBands(rec, s.best.scalefactor, s.best.y, rec.scalefactor, rec.y, rec.requantise);
   std::memcpy(rec.scalefactor, s.best.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
-  if (rec.codedLines32 > 0) dsp::VecCopy(s.best.y, rec.y, rec.codedLines32);
   InvalidateDistortionCache(rec);
-  MarkAllBands(rec);
-  QuantiseChecked(rec, rec.y, rec.q);
+  QuantiseAndMark(rec);
   s.sums = MeasureDistortion(rec);
 }
 
@@ -424,6 +448,7 @@ void AmplifyBand(ChannelCodingRecord& rec, int b) {
   dsp::VecMulConstInPlace(kAmplifyStep, rec.y + rec.bandOffset[b], BandWidth(rec, b));
   ++rec.scalefactor[b];
   rec.recompute[b] = 1;
+  rec.requantise[b] = 1;
 }
 
 bool Eligible(const ChannelCodingRecord& rec, int b, float bar) {
@@ -445,10 +470,32 @@ bool Amplify(LoopState& s) {
       }
     return any;
   }
+  // Bands from the most distorted down, equal distortions in band order (a stable sort by
+  // falling distortion).  Distortions are numbers >= 0, whose bits order like their values:
+  // one integer key per band (inverted bits, then the band) sorts the same way.  Strategy 2
+  // takes the first eligible band of that order, which a scan finds.
   int order[kMaxCodedBands];
-  for (int b = 0; b < n; ++b) order[b] = b;
-  // Equal distortions keep band order, so the choice never depends on the sort.
-  std::stable_sort(order, order + n, [&](int a, int b) { return rec.distortion[a] > rec.distortion[b]; });
+  bool keys = true;
+  for (int b = 0; b < n; ++b) {
+    order[b] = b;
+    keys &= rec.distortion[b] == rec.distortion[b] && !std::signbit(rec.distortion[b]);
+  }
+  if (!keys) {
+    std::stable_sort(order, order + n, [&](int a, int b) { return rec.distortion[a] > rec.distortion[b]; });
+  } else if (s.strategy == 2) {
+    int worst = -1;
+    for (int b = 0; b < n; ++b)
+      if (Eligible(rec, b, 1.0f) && (worst < 0 || rec.distortion[b] > rec.distortion[worst])) worst = b;
+    if (worst < 0) return false;
+    AmplifyBand(rec, worst);
+    return true;
+  } else {
+    uint64_t key[kMaxCodedBands];
+    for (int b = 0; b < n; ++b)
+      key[b] = static_cast<uint64_t>(~std::bit_cast<uint32_t>(rec.distortion[b])) << 32 | static_cast<uint32_t>(b);
+    std::sort(key, key + n);
+    for (int b = 0; b < n; ++b) order[b] = static_cast<int>(key[b] & 0xFFFFFFFFu);
+  }
   float amplified = 0.0f;
   for (int k = 0; k < n; ++k) {
     const int b = order[k];
@@ -538,6 +585,7 @@ void LimitSpecialBands(ChannelCodingRecord& rec) {
 void ZeroChannel(ChannelCodingRecord& rec, bool keepSpecialBands) {
   rec.globalGain = 0;
   std::memset(rec.q, 0, sizeof(rec.q));
+  rec.quantValid = 0;
   for (int b = 0; b < rec.totalBands; ++b) {
     const bool special = rec.codebook[b] == kNoiseCodebook || rec.codebook[b] >= kIntensityOutOfPhase;
     if (keepSpecialBands && special) continue;
@@ -553,6 +601,7 @@ void ZeroChannel(ChannelCodingRecord& rec, bool keepSpecialBands) {
 // channel's bits beyond its side bits.
 int CodeChannel(StreamContext& ctx, int ch, bool zero) {
   ChannelCodingRecord& rec = ctx.coding[ch];
+  rec.quantValid = 0;  // signs, pulses and dropped bands rewrite q from here on
   rec.pulseDataPresent = 0;
   rec.numPulse = 0;
   if (!zero) {
@@ -592,6 +641,7 @@ void FinalStage(LoopState& s) {
     rec.globalGain = gain;
     std::memcpy(rec.scalefactor, s.best.scalefactor, sizeof(int) * static_cast<size_t>(rec.totalBands));
     if (rec.codedLines32 > 0) dsp::VecCopy(s.best.y, rec.y, rec.codedLines32);
+    rec.quantValid = 0;
     if (QuantiseChecked(rec, rec.y, rec.q) == 0) {
       rec.lastBits = CodeChannel(s.ctx, s.ch, false);
       if (rec.lastBits <= s.best.budget) return;
@@ -646,6 +696,7 @@ int ChannelRateLoop(StreamContext& ctx, int ch, const float* spectrum, const flo
 
   const float peak = PrepareMagnitudes(rec, rec.grouped, MagnitudeFloor(ctx.vbrMode, ctx.bitRate), ctx.signTable);
   FlagNonzeroBands(rec);
+  SetNoiseBooks(rec);
   rec.loopIterations = 0;
   if (!(peak > 0.0f)) {
     FinalZero(ctx, ch, budget);

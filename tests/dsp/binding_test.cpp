@@ -115,8 +115,13 @@ TEST(VariantTable, SimdColumnsHoldTheirOwnKernels) {
     EXPECT_NE(rows[slot].impl[kCpuSse], rows[slot].impl[kCpuGeneric]);
     EXPECT_EQ(rows[slot].impl[kCpuSse2] != rows[slot].impl[kCpuSse], HasAvx2AndFma()) << slot;
   }
-  // Table management and the FIR filter have one implementation.
-  for (int slot : {kSlotAlignedAlloc, kSlotFftComplexSpecCreate, kSlotFirFilter}) {
+  // Kernels that give the generic bits serve the MMX column as well.
+  for (int slot : {kSlotFirFilter, kSlotQuantiseBands, kSlotBandError, kSlotBandSums, kSlotRowDots}) {
+    EXPECT_EQ(rows[slot].impl[kCpuMmx], rows[slot].impl[kCpuSse2]) << slot;
+    EXPECT_NE(rows[slot].impl[kCpuSse], rows[slot].impl[kCpuGeneric]) << slot;
+  }
+  // Table management has one implementation.
+  for (int slot : {kSlotAlignedAlloc, kSlotFftComplexSpecCreate, kSlotFirStateCreate}) {
     EXPECT_EQ(rows[slot].impl[kCpuSse2], rows[slot].impl[kCpuGeneric]);
   }
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "dsp/column_util.h"
+#include "dsp/generic_primitives.h"
 
 namespace aacs::dsp {
 namespace {
@@ -85,6 +86,28 @@ TEST(Fir, StateCarriesTheMarkAndLongFiltersUseTheWideForm) {
   std::vector<float> y(x.size());
   ASSERT_EQ(FirFilter(x.data(), y.data(), 1000, longFir.state), kStsOk);
   for (std::size_t n = 0; n < x.size(); ++n) ASSERT_NEAR(y[n], want[n], 2e-6f) << n;
+}
+
+// The attack detector's decisions hang on these floats: every column must give the generic
+// column's bits, for tap counts around the register widths and calls that split chunks.
+TEST(Fir, EveryColumnGivesTheGenericBits) {
+  for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
+    SCOPED_TRACE(test::ColumnName(column));
+    const auto filter = test::Impl<FirFilterFn>(kSlotFirFilter, column);
+    for (int tapCount : {1, 3, 4, 5, 8, 31, 32, 33, 300}) {
+      const auto taps = RandomSignal(tapCount, 20 + tapCount), x = RandomSignal(1654, 21);
+      Fir reference(taps), candidate(taps);
+      std::vector<float> want(x.size()), got(x.size());
+      size_t pos = 0;
+      for (int count : {1, 7, 9, 255, 256, 257, 600, 269}) {
+        ASSERT_EQ(generic::FirFilter(x.data() + pos, want.data() + pos, count, reference.state), kStsOk);
+        ASSERT_EQ(filter(x.data() + pos, got.data() + pos, count, candidate.state), kStsOk);
+        pos += count;
+      }
+      ASSERT_EQ(pos, x.size());
+      EXPECT_EQ(std::memcmp(want.data(), got.data(), x.size() * sizeof(float)), 0) << tapCount << " taps";
+    }
+  }
 }
 
 TEST(Fir, Statuses) {

@@ -1,6 +1,10 @@
 // Bit writer: byte patterns, alignment, buffer sizes and wrap-around addressing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <vector>
+
 #include "enc/bit_writer.h"
 
 namespace aacs::enc {
@@ -81,6 +85,57 @@ TEST(BitWriter, StreamWriterIsResetPerFrameAndKeepsItsBuffer) {
 }
 
 #ifdef NDEBUG
+// Whole-field writes away from the buffer's end must leave exactly the bytes that writing one
+// bit at a time leaves, also in a reused buffer whose bytes still hold an earlier frame.
+TEST(BitWriter, FieldWritesEqualBitByBitWritesInAReusedBuffer) {
+  std::mt19937 rng(9);
+  BitWriter* fast = BitWriterCreate(8 * 64);
+  BitWriter* slow = BitWriterCreate(8 * 64);
+  for (int frame = 0; frame < 50; ++frame) {
+    BitWriterReset(*fast);
+    BitWriterReset(*slow);
+    while (BitWriterBitsUsed(fast) < 8 * 64 - 40) {
+      const int n = static_cast<int>(rng() % 33);
+      const uint32_t value = static_cast<uint32_t>(rng());
+      BitWriterPutBits(fast, value, n);
+      for (int i = n - 1; i >= 0; --i) BitWriterPutInByte(slow, static_cast<int>((value >> i) & 1u), 1);
+    }
+    ASSERT_EQ(BitWriterBitsUsed(fast), BitWriterBitsUsed(slow));
+    const int bytes = (BitWriterBitsUsed(fast) + 7) / 8;
+    for (int i = 0; i < bytes; ++i) ASSERT_EQ(fast->data[i], slow->data[i]) << frame << " byte " << i;
+  }
+  BitWriterFree(fast);
+  BitWriterFree(slow);
+}
+
+TEST(BitWriter, AListOfFieldsWritesWhatFieldAfterFieldWrites) {
+  std::mt19937 rng(10);
+  for (int trial = 0; trial < 50; ++trial) {
+    BitWriter* list = BitWriterCreate(8 * 2000);
+    BitWriter* one = BitWriterCreate(8 * 2000);
+    std::fill(list->data, list->data + 2000, uint8_t{0xA5});  // a reused buffer
+    std::fill(one->data, one->data + 2000, uint8_t{0xA5});
+    const int lead = static_cast<int>(rng() % 13);  // start inside a byte
+    BitWriterPutBits(list, 0x1555, lead);
+    BitWriterPutBits(one, 0x1555, lead);
+    std::vector<uint32_t> values(300);
+    std::vector<int32_t> lengths(300);
+    int total = 0;
+    for (int i = 0; i < 300; ++i) {
+      values[i] = static_cast<uint32_t>(rng());
+      lengths[i] = static_cast<int32_t>(rng() % 34) - 1;  // -1 and 0 write nothing
+      total += std::max(lengths[i], 0);
+      BitWriterPutBits(one, values[i], std::max(lengths[i], 0));
+    }
+    EXPECT_EQ(BitWriterPutFields(list, values.data(), lengths.data(), 300), total);
+    ASSERT_EQ(BitWriterBitsUsed(list), BitWriterBitsUsed(one));
+    const int bytes = (BitWriterBitsUsed(one) + 7) / 8;
+    for (int i = 0; i < bytes; ++i) ASSERT_EQ(list->data[i], one->data[i]) << trial << " byte " << i;
+    BitWriterFree(list);
+    BitWriterFree(one);
+  }
+}
+
 TEST(BitWriter, WritingPastTheBufferWrapsToByteZero) {
   BitWriter* w = BitWriterCreate(7);  // one byte
   BitWriterPutBits(w, 0xAA, 8);
