@@ -1,10 +1,11 @@
-// Window-sequence state machine, the entropy-based attack detectors, analysis windows and the
-// default bandwidth rule.
+// Window-sequence state machine, the attack detectors (time-domain and entropy-based), window
+// grouping, analysis windows and the default bandwidth rule.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "enc/filterbank.h"
+#include "psych/attack.h"
 #include "psych/block_switch.h"
 #include "psy_test_util.h"
 
@@ -59,35 +60,25 @@ TEST(WindowSequence, AnAttackWalksThroughStartShortStop) {
 }
 
 TEST(DefaultBandwidth, InterpolatesTheRateTable) {
-  EXPECT_EQ(DefaultBandwidth(64000), 15505);
-  EXPECT_EQ(DefaultBandwidth(32000), 12500);
-  EXPECT_EQ(DefaultBandwidth(20000), 7500);
-  EXPECT_EQ(DefaultBandwidth(100000), 22050);
   EXPECT_EQ(DefaultBandwidth(96000), 22050);
   EXPECT_EQ(DefaultBandwidth(95999), 18650);  // trunc(17995 + 15998 * 655 / 16000) + 1
+  EXPECT_EQ(DefaultBandwidth(3999), 4000);
   EXPECT_EQ(DefaultBandwidthAlt(100000), 19075);
   EXPECT_EQ(DefaultBandwidthAlt(128000), 22050);
-  EXPECT_EQ(DefaultBandwidthAlt(64000), 15505);
-  EXPECT_EQ(DefaultBandwidth(4000), 3000);
-  EXPECT_EQ(DefaultBandwidth(3999), 4000);
   EXPECT_EQ(DefaultBandwidth(8000), 3400);  // trunc(3000 + 3999 * 400 / 4000) + 1
 }
 
-TEST(AnalysisWindows, KbdKindIsTheFullSymmetricFilterbankWindow) {
+TEST(AnalysisWindows, KbdKindIsTheSymmetricFilterbankWindowAndUnknownKindsFallBackToHann) {
   std::vector<float> lw(2048), sw(256);
   GenerateWindow(3, 3, lw.data(), sw.data());
   for (int n = 0; n < 1024; ++n) {
-    ASSERT_EQ(lw[n], enc::KbdWindowLong()[n]);
-    ASSERT_EQ(lw[2047 - n], lw[n]);
+    ASSERT_EQ(lw[n], enc::KbdWindowLong()[n]) << n;
+    ASSERT_EQ(lw[2047 - n], lw[n]) << n;
   }
   for (int n = 0; n < 128; ++n) {
-    ASSERT_EQ(sw[n], enc::KbdWindowShort()[n]);
-    ASSERT_EQ(sw[255 - n], sw[n]);
+    ASSERT_EQ(sw[n], enc::KbdWindowShort()[n]) << n;
+    ASSERT_EQ(sw[255 - n], sw[n]) << n;
   }
-}
-
-TEST(AnalysisWindows, UnknownKindFallsBackToSymmetricHann) {
-  std::vector<float> lw(2048), sw(256);
   testing::internal::CaptureStderr();
   GenerateWindow(0, 1, lw.data(), sw.data());
   const std::string err = testing::internal::GetCapturedStderr();
@@ -130,16 +121,16 @@ struct AwsFixture {
   }
 };
 
-TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRises) {
+TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRisesAndUnknownModesWarn) {
   const float flat[8] = {40, 40, 40, 40, 40, 40, 40, 40};
   const float fall[8] = {40, 40, 40, 40, 0, 0, 0, 0};   // pair sums 80 -> 0
   const float rise[8] = {0, 0, 0, 0, 50, 50, 0, 0};     // pair sums 0 -> 100
-  AwsFixture a2;
-  EXPECT_EQ(a2.RunA(flat), 0.0f);
-  EXPECT_EQ(a2.RunA(flat), 0.0f);
-  EXPECT_FLOAT_EQ(a2.st.peTotal, 320.0f);
-  a2.s->switchThreshold = 70.0f;
-  EXPECT_EQ(a2.RunA(fall), 1.0f);  // a fall of 80 counts for variant A
+  AwsFixture a;
+  EXPECT_EQ(a.RunA(flat), 0.0f);
+  EXPECT_EQ(a.RunA(flat), 0.0f);
+  EXPECT_FLOAT_EQ(a.st.peTotal, 320.0f);
+  a.s->switchThreshold = 70.0f;
+  EXPECT_EQ(a.RunA(fall), 1.0f);  // a fall of 80 counts for variant A
   AwsFixture b;
   b.RunB(flat);
   EXPECT_EQ(b.RunB(fall), 0.0f);   // variant B ignores falls
@@ -152,36 +143,64 @@ TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRises) {
   b.s->preEchoLimit = 0;
   b.RunB(fall);
   EXPECT_EQ(b.RunB(smallRise), 0.0f);
-}
-
-TEST(PerformAws, VariantAOnlyCountsPartitionsInsideTheRange) {
-  AwsFixture a;
-  const float burst[8] = {0, 0, 0, 0, 0, 0, 200, 200};
-  a.SetPe(burst);
-  PerformAwsA(a.t, a.st, a.w, 21, 100, kAwsDecide, *a.s);  // partition starts below the range
-  EXPECT_EQ(a.w.attackFlag, 0.0f);
-  AwsFixture b;
-  b.SetPe(burst);
-  PerformAwsA(b.t, b.st, b.w, 10, 19, kAwsDecide, *b.s);  // partition ends above the range
-  EXPECT_EQ(b.w.attackFlag, 0.0f);
-  AwsFixture c;
-  c.SetPe(burst);
-  PerformAwsA(c.t, c.st, c.w, 20, 20, kAwsDecide, *c.s);
-  EXPECT_EQ(c.w.attackFlag, 1.0f);
-}
-
-TEST(PerformAws, OtherModesLeaveTheFlagAndUnknownModesWarn) {
-  AwsFixture a;
-  const float burst[8] = {0, 0, 0, 0, 0, 0, 200, 200};
-  a.w.attackFlag = 0.0f;
-  a.SetPe(burst);
-  PerformAwsA(a.t, a.st, a.w, 10, 100, 1, *a.s);
-  EXPECT_EQ(a.w.attackFlag, 0.0f);
+  b.w.attackFlag = 0.0f;
   testing::internal::CaptureStderr();
-  PerformAwsB(a.t, a.st, a.w, 3, *a.s);
+  PerformAwsB(b.t, b.st, b.w, 3, *b.s);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("PerformAWS(): Unknown block switching mode"),
             std::string::npos);
-  EXPECT_EQ(a.w.attackFlag, 0.0f);
+  EXPECT_EQ(b.w.attackFlag, 0.0f);
+}
+
+// A frame that is quiet up to `at` and then holds `level` (a step).
+std::vector<float> Step(int at, float level) {
+  std::vector<float> x(kFrameLength, 0.0f);
+  for (int i = at; i < kFrameLength; ++i) x[i] = (i % 2 ? level : -level);
+  return x;
+}
+
+TEST(AttackDetector, FiresAbovePeak100OnASegmentTenTimesTheOneBefore) {
+  test::Stream s;
+  test::SetModelDefaults(*s, 44100, 1);
+  ASSERT_EQ(PsyModelAllocate(*s), 0);
+  EXPECT_EQ(DetectAttackSimple(*s, 0, Step(600, 100.0f).data()), 0);
+  EXPECT_EQ(DetectAttackSimple(*s, 1, Step(600, 101.0f).data()), 1);
+  // The filter's history carries over: a frame that stays at the level is no new attack.
+  EXPECT_EQ(DetectAttackSimple(*s, 1, Step(0, 101.0f).data()), 0);
+  // Segment maxima jump at sample 512 for all three segment lengths; the loosest ratio is the
+  // 128-sample one (10x).
+  auto jumpTo = [](float level) {
+    std::vector<float> f(kFrameLength, 1.0f);
+    for (int i = 512; i < 544; ++i) f[i] = level;
+    return f;
+  };
+  EXPECT_EQ(AttackInSegments(jumpTo(9.0f).data(), 1000.0f), 0);
+  EXPECT_EQ(AttackInSegments(jumpTo(11.0f).data(), 1000.0f), 1);
+  EXPECT_EQ(AttackInSegments(jumpTo(11.0f).data(), 100.0f), 0);
+}
+
+TEST(Grouping, ClassesFromTheChangeMeasuresWithStrictComparisonsCoverEightWindows) {
+  struct Case { float d1, d2, d3; int cls; };
+  const Case cases[] = {
+      {200, 160, 151, 1}, {0, 0, 0, 2},      {10, 20, 60, 3},  {60, 20, 10, 4},   {10, 60, 60, 5},
+      {60, 10, 60, 6},    {60, 60, 10, 7},   {100, 60, 60, 8}, {60, 100, 60, 9},  {60, 60, 100, 10},
+      {10, 60, 10, 2},    {200, 200, 100, 8}, {151, 151, 150, 8},
+      {50, 50, 50, 2},    {50, 20, 60, 2},   {20, 50, 60, 2},  // exactly 50 fails every rule
+      {60.5f, 60.7f, 55.0f, 9}, {60.5f, 60.0f, 60.2f, 10}};  // the maximum is truncated: (int)60.5 = 60
+  for (const Case& c : cases)
+    EXPECT_EQ(ChooseGroupClass(c.d1, c.d2, c.d3), c.cls) << c.d1 << " " << c.d2 << " " << c.d3;
+  const int groups[10] = {4, 2, 2, 2, 3, 3, 3, 3, 3, 3};
+  for (int cls = 1; cls <= 10; ++cls) {
+    PsyChannelState st{};
+    SetGrouping(st, cls);
+    EXPECT_EQ(st.groupClassMinus1, cls - 1);
+    ASSERT_EQ(st.numGroups, groups[cls - 1]);
+    int sum = 0;
+    for (int g = 0; g < kNumShortWindows; ++g) {
+      sum += st.groupLength[g];
+      EXPECT_TRUE(g < st.numGroups ? st.groupLength[g] > 0 : st.groupLength[g] == 0) << cls << " " << g;
+    }
+    EXPECT_EQ(sum, 8) << cls;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The model frame by frame: silence, block decisions on real transients, mid/side flags of
-// pairs, LFE and noise-substitution results, the spectra kept for reuse, and stream isolation.
+// pairs, LFE and noise-substitution results, and the spectra kept for reuse.
 #include <gtest/gtest.h>
-
-#include <thread>
 
 #include "enc/filterbank.h"
 #include "psych/psy_model.h"
@@ -67,6 +65,9 @@ std::vector<int> Decisions(int channels, int tda, int clickFrame, int clickChann
 
 TEST(PsyModel, AClickInTheNewestFrameSwitchesToShortWhileSteadyTonesStayLong) {
   for (int tda : {0, 1}) {
+    const std::vector<int> pair = Decisions(2, tda, 6, 1);  // one channel's click switches both
+    EXPECT_EQ(pair[5], 0) << tda;
+    EXPECT_EQ(pair[6], 2) << tda;
     const std::vector<int> steady = Decisions(1, tda, -1, 0);
     for (int f = 3; f < 10; ++f) EXPECT_EQ(steady[f], 0) << "tda " << tda << " frame " << f;
     const std::vector<int> click = Decisions(1, tda, 6, 0);
@@ -80,27 +81,6 @@ TEST(PsyModel, AClickInTheNewestFrameSwitchesToShortWhileSteadyTonesStayLong) {
   EXPECT_EQ(late[7], 2);
   // The time-domain detector looks at the whole newest frame.
   EXPECT_EQ(Decisions(1, 1, 6, 0, 700)[6], 2);
-}
-
-TEST(PsyModel, AnAttackInOneChannelOfAPairSwitchesBoth) {
-  for (int tda : {0, 1}) {
-    const std::vector<int> click = Decisions(2, tda, 6, 1);
-    EXPECT_EQ(click[5], 0) << tda;
-    EXPECT_EQ(click[6], 2) << tda;
-  }
-}
-
-TEST(PsyModel, ForceLongKeepsEveryBlockLong) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 1);
-  s->forceLong = 1;
-  for (int f = 0; f < 8; ++f) {
-    std::vector<float> x = test::Tones(f * 1024, 44100, kChord);
-    if (f == 5)
-      for (int i = 700; i < 716; ++i) x[i] += 20000.0f;
-    Analyse(*s, {x});
-    EXPECT_EQ(s->blockType[0], 0) << f;
-  }
 }
 
 TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
@@ -222,61 +202,6 @@ TEST(PsyModel, PreviousSpectraEqualTheFilterbankTransformOfTheSameBlock) {
   for (int k = 0; k < 8 * 128; ++k)
     ASSERT_NEAR(shortReuse[k], shortSpec[k], 1e-3f + 1e-5f * std::fabs(shortSpec[k])) << k;
   enc::FilterbankRelease(fb);
-}
-
-void ExpectSameResults(const PsyLongResult& la, const PsyLongResult& lb, const PsyShortResult& sa,
-                       const PsyShortResult& sb) {
-  EXPECT_EQ(la.pe, lb.pe);
-  for (int b = 0; b < kMaxLongBands; ++b) {
-    EXPECT_EQ(la.ratio[b], lb.ratio[b]);
-    EXPECT_EQ(la.noiseBand[b], lb.noiseBand[b]);
-  }
-  EXPECT_EQ(sa.window[0].pe, sb.window[0].pe);
-  EXPECT_EQ(sa.window[0].groupClassMinus1, sb.window[0].groupClassMinus1);
-  for (int w = 0; w < kNumShortWindows; ++w)
-    for (int b = 0; b < kMaxShortBands; ++b) EXPECT_EQ(sa.window[w].ratio[b], sb.window[w].ratio[b]);
-}
-
-TEST(PsyModel, TwoStreamsNeverShareState) {
-  test::Noise noiseA(21), noiseB(22);
-  std::vector<std::vector<float>> a, b;
-  for (int f = 0; f < 6; ++f) {
-    a.push_back(noiseA.Frame(5000.0f));
-    b.push_back(test::Tones(f * 1024, 32000, kChord));
-  }
-  test::Stream alone, first, second;
-  test::SetModelDefaults(*alone, 44100, 1);
-  test::SetModelDefaults(*first, 44100, 1);
-  test::SetModelDefaults(*second, 32000, 2);
-  for (int f = 0; f < 6; ++f) {
-    Analyse(*alone, {a[f]});
-    Analyse(*second, {b[f], a[f]});
-    Analyse(*first, {a[f]});
-    ExpectSameResults(alone->psyLong[0][0], first->psyLong[0][0], alone->psyShort[0][0],
-                      first->psyShort[0][0]);
-    ASSERT_EQ(alone->blockType[0], first->blockType[0]);
-  }
-}
-
-TEST(PsyModel, StreamsOnTwoThreadsMatchTheirSequentialResults) {
-  auto run = [](int seed, std::vector<float>* pes) {
-    test::Stream s;
-    test::SetModelDefaults(*s, 48000, 2);
-    test::Noise noise(seed);
-    for (int f = 0; f < 12; ++f) {
-      Analyse(*s, {noise.Frame(4000.0f), noise.Frame(2000.0f)});
-      pes->push_back(s->psyLong[0][0].pe);
-      pes->push_back(s->psyShort[0][1].window[0].pe);
-    }
-  };
-  std::vector<float> seqA, seqB, parA, parB;
-  run(1, &seqA);
-  run(2, &seqB);
-  std::thread ta(run, 1, &parA), tb(run, 2, &parB);
-  ta.join();
-  tb.join();
-  EXPECT_EQ(seqA, parA);
-  EXPECT_EQ(seqB, parB);
 }
 
 TEST(PsyModelDeathTest, ARateWithoutBandTablesEndsWithTheCbAdaptMessage) {

@@ -1,11 +1,15 @@
-// The model's tables against the defining formulas evaluated independently in double precision.
+// The model's tables against the defining formulas evaluated independently in double precision,
+// the absolute-threshold curves and band tables, and the entropy target solver.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "enc/band_tables.h"
+#include "psych/ath.h"
 #include "psych/fast_log.h"
 #include "psych/psy_tables.h"
 #include "psy_test_util.h"
+#include "support/zeroed_stream.h"
 
 namespace aacs::psych {
 namespace {
@@ -40,21 +44,6 @@ const PsyTables& Build(test::Stream& s, int rate, int snrBarkLimit = 0) {
   return s->psy.tables;
 }
 
-TEST(PsyTables, PartitionsAreTheBandsOfTheRow) {
-  test::Stream s;
-  const PsyTables& t = Build(s, 44100);
-  EXPECT_EQ(t.longPart.numPartitions, 49);
-  EXPECT_EQ(t.shortPart.numPartitions, 14);
-  EXPECT_EQ(t.longPart.width[48], 96);
-  EXPECT_EQ(t.longPart.end[48], 1024);
-  EXPECT_EQ(t.shortPart.end[13], 128);
-  for (int b = 1; b < 49; ++b) EXPECT_EQ(t.longPart.start[b], t.longPart.end[b - 1]);
-  test::Stream s2;
-  const PsyTables& t2 = Build(s2, 88200);
-  EXPECT_EQ(t2.longPart.numPartitions, 41);
-  EXPECT_EQ(t2.shortPart.numPartitions, 12);
-}
-
 TEST(PsyTables, BarkOfEveryPartitionCentre) {
   for (int rate : {8000, 22050, 32000, 48000, 96000}) {
     test::Stream s;
@@ -71,13 +60,6 @@ TEST(PsyTables, BarkOfEveryPartitionCentre) {
   // Exactly 200 Hz still takes the linear branch, just above it the other one.
   EXPECT_FLOAT_EQ(BarkOfFrequency(200.0f), 200.0f * 0.009718173f);
   EXPECT_NEAR(BarkOfFrequency(200.01f), BarkRef(200.01), 1e-5);
-}
-
-TEST(PsyTables, MaskingLevelDifferenceEndpoints) {
-  EXPECT_NEAR(MaskingLevelDifference(0.0f), 0.001, 1e-7);
-  EXPECT_NEAR(MaskingLevelDifference(7.75f), std::pow(10.0, -1.5), 1e-6);
-  EXPECT_NEAR(MaskingLevelDifference(15.5f), 1.0, 1e-6);
-  EXPECT_NEAR(MaskingLevelDifference(24.0f), 1.0, 1e-6);
 }
 
 TEST(PsyTables, SpreadingRowsAreNormalisedWithExactNonzeroRanges) {
@@ -142,16 +124,6 @@ TEST(PsyTables, ToneSnrEntriesFollowTheTonalityMapping) {
   }
 }
 
-TEST(PsyTables, BarkLimitAtTwoBark) {
-  // TMN = min(18, 17.5) and NMT = min(6, 6.3246): only the tonal value is limited at 2 Bark.
-  test::Stream s;
-  const PsyTables& t = Build(s, 48000, 1);
-  int b = 0;
-  while (t.longSpread.bark[b + 1] < 2.0f) ++b;
-  const double z = t.longSpread.bark[b];
-  EXPECT_NEAR(t.peakSnrLong[b][1023], SnrRef(1023.0 / 1024.0, std::min(18.0, z + 15.5), 6.0), 1e-7);
-}
-
 TEST(PsyTables, ShortAbsoluteThresholdIsTheMinimumOverThePartition) {
   for (int rate : {8000, 44100, 96000}) {
     test::Stream s;
@@ -167,17 +139,6 @@ TEST(PsyTables, ShortAbsoluteThresholdIsTheMinimumOverThePartition) {
   // Below 100 Hz every line takes the 100 Hz value; above 18 kHz the 18 kHz value.
   EXPECT_FLOAT_EQ(ShortLineAthDb(0.0f), ShortLineAthDb(0.1f));
   EXPECT_FLOAT_EQ(ShortLineAthDb(22.0f), ShortLineAthDb(18.0f));
-}
-
-TEST(PsyTables, ForcedBandAndAttackRangeLines) {
-  test::Stream s;
-  Build(s, 48000);
-  EXPECT_EQ(s->psy.chaosLongLo, 25);
-  EXPECT_EQ(s->psy.chaosLongHi, 170);
-  EXPECT_EQ(s->psy.chaosShortLo, 3);
-  EXPECT_EQ(s->psy.chaosShortHi, 21);
-  EXPECT_EQ(s->psy.attackLineLo, 8);    // 1500 / 48000 * 256
-  EXPECT_EQ(s->psy.attackLineHi, 88);   // 16500 / 48000 * 256
 }
 
 TEST(FastLog, MatchesTheNaturalLogarithmOverAWideRange) {
@@ -199,6 +160,59 @@ TEST(FastLog, MatchesTheNaturalLogarithmOverAWideRange) {
   // Zero gives a large negative finite value, so guarded callers never see infinities.
   EXPECT_LT(FastLog(0.0f), -80.0f);
   EXPECT_TRUE(std::isfinite(FastLog(0.0f)));
+}
+
+TEST(Ath, CurvesAtOneAndSixteenKilohertzClampFrequencyAndLevel) {
+  auto ctx = aacs::test::MakeZeroedStream(44100, 1, 128000);
+  EXPECT_NEAR(AthCurveA(1.0f, *ctx), 3.369f, 0.001f);
+  EXPECT_FLOAT_EQ(AbsoluteThreshold(1.0f, *ctx), 25.0f);
+  EXPECT_NEAR(AthCurveA(16.0f, *ctx), 65.93f, 0.01f);
+  EXPECT_NEAR(AthCurveB(16.0f, *ctx), 42.44f, 0.01f);
+  EXPECT_NEAR(AbsoluteThreshold(16.0f, *ctx), 65.93f, 0.01f);
+  ctx->athFlagA = 1;
+  EXPECT_NEAR(AbsoluteThreshold(16.0f, *ctx), 42.44f, 0.01f);
+  EXPECT_NEAR(AthCurveA(0.1f, *ctx), 22.95f, 0.01f);
+  EXPECT_NEAR(AthCurveA(18.0f, *ctx), 105.34f, 0.01f);
+  EXPECT_FLOAT_EQ(AthCurveA(22.0f, *ctx), AthCurveA(18.0f, *ctx));
+  EXPECT_FLOAT_EQ(AthCurveA(0.0f, *ctx), AthCurveA(0.01f, *ctx));
+  ctx->athOption = 200.0f;  // an offset below every value: the curves never go negative
+  EXPECT_EQ(AthCurveA(3.3f, *ctx), 0.0f);
+  EXPECT_EQ(AthCurveB(3.3f, *ctx), 0.0f);
+}
+
+TEST(Ath, BandTablesTakeTheSmallestLineOfEachBandOrTheFlatFloorWithFlagB) {
+  auto ctx = aacs::test::MakeZeroedStream(44100, 1, 128000);
+  BuildAthTables(*ctx);  // no model results yet: the rate's band layout
+  const enc::CbAdaptRow* row = enc::FindCbAdaptRow(44100);
+  ASSERT_NE(row, nullptr);
+  // Band 0 starts at 0 Hz, evaluated at 100 Hz, where the 25 dB floor holds.
+  const float floorEnergy = std::pow(10.0f, 2.5f) * std::sqrt(2048.0f);
+  EXPECT_NEAR(ctx->athLongBand[0], row->longWidth[0] * floorEnergy, 1e-3f * row->longWidth[0] * floorEnergy);
+  EXPECT_NEAR(ctx->athShortBand[0], row->shortWidth[0] * std::pow(10.0f, 2.5f) * 16.0f, 1.0f);
+  // The top long band (about 20 kHz) takes the 18 kHz value of curve A at its lowest line.
+  const int last = row->numLong - 1;
+  int start = 0;
+  for (int b = 0; b < last; ++b) start += row->longWidth[b];
+  const float fLow = std::min(start * 44100.0f / 2048.0f / 1000.0f, 18.0f);
+  const float expected = row->longWidth[last] * std::pow(10.0f, AthCurveA(fLow, *ctx) / 10.0f) * std::sqrt(2048.0f);
+  EXPECT_NEAR(ctx->athLongBand[last] / expected, 1.0f, 1e-4f);
+  EXPECT_GT(ctx->athLongBand[last], 1e9f);
+  ctx->athFlagB = 1;  // every line the same small threshold
+  BuildAthTables(*ctx);
+  for (int b = 0; b < row->numLong; ++b)
+    EXPECT_NEAR(ctx->athLongBand[b], row->longWidth[b] * 45.36f, 0.01f * row->longWidth[b]) << b;
+}
+
+TEST(Ath, PeTargetIsTheSmallerRoot) {
+  const float p = SolvePeTarget(1000.0f, 0.6f, 24.0f);
+  EXPECT_NEAR(p, 648.24f, 0.05f);
+  EXPECT_NEAR(0.6f * p + 24.0f * std::sqrt(p), 1000.0f, 0.05f);
+  for (float v : {50.0f, 300.0f, 6000.0f, 20000.0f}) {
+    const float q = SolvePeTarget(v, 0.6f, 24.0f);
+    EXPECT_NEAR((0.6f * q + 24.0f * std::sqrt(q)) / v, 1.0f, 1e-3f) << v;
+  }
+  EXPECT_EQ(SolvePeTarget(0.0f, 0.6f, 24.0f), 0.0f);
+  EXPECT_EQ(SolvePeTarget(-500.0f, 0.6f, 24.0f), 0.0f);  // no bits left: no entropy
 }
 
 }  // namespace
