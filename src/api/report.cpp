@@ -7,24 +7,27 @@
 
 namespace aacs::api {
 
-void ReportWarning(const char* format, ...) {
+void ReportLine(const char* prefix, const char* format, va_list args) {
   std::fflush(stdout);
-  std::fputs("WARNING: ", stderr);
-  va_list args;
-  va_start(args, format);
+  std::fputs(prefix, stderr);
   std::vfprintf(stderr, format, args);
-  va_end(args);
   std::fputc('\n', stderr);
 }
 
-void ReportError(int code, const char* format, ...) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "ERROR[%d]: ", code);
+void ReportWarning(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  ReportLine("WARNING: ", format, args);
   va_end(args);
-  std::fputc('\n', stderr);
+}
+
+void ReportError(int code, const char* format, ...) {
+  char prefix[32];
+  std::snprintf(prefix, sizeof prefix, "ERROR[%d]: ", code);
+  va_list args;
+  va_start(args, format);
+  ReportLine(prefix, format, args);
+  va_end(args);
   std::exit(code);
 }
 

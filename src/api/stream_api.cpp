@@ -12,6 +12,7 @@
 #include "aacstream/aacstream.h"
 #include "api/frame_driver.h"
 #include "api/parameters.h"
+#include "api/report.h"
 #include "api/resampler.h"
 #include "api/stream_context.h"
 #include "api/trailer.h"
@@ -50,13 +51,10 @@ uint32_t AverageBitRate(const StreamContext& ctx) {
 // Prints the one-line reason an open fails.
 void OpenError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void OpenError(const char* format, ...) {
-  std::fflush(stdout);
-  std::fputs("aacstream: ", stderr);
   va_list args;
   va_start(args, format);
-  std::vfprintf(stderr, format, args);
+  ReportLine("aacstream: ", format, args);
   va_end(args);
-  std::fputc('\n', stderr);
 }
 
 int MaxChannelFrameBytes(const StreamContext& ctx) {

@@ -243,33 +243,40 @@ void KeepCacheKey(quant::ChannelCodingRecord& rec, int loopVariant) {
 
 }  // namespace
 
-int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int variant) {
+namespace {
+
+// One walk over the bands: recount what the cache does not hold and sum the bits; with
+// kUpdateBooks the chosen books also replace the channel's codebooks, except kept ones (noise,
+// intensity), which cost no spectral bits.
+template <bool kUpdateBooks>
+int WalkBandCodebooks(quant::ChannelCodingRecord& rec, int variant) {
   const bool knownMax = variant == kLoopVariantKnownMax;
   const int loopVariant = variant != 0 ? 1 : 0;
   const bool cacheValid = CacheValid(rec, loopVariant);
   int sum = 0;
   for (int b = 0; b < rec.totalBands; ++b) {
     if (!cacheValid || rec.recompute[b]) RecountBand(rec, b, knownMax, loopVariant);
-    sum += rec.cache[b].bits;
+    if constexpr (kUpdateBooks) {
+      const bool kept = IsKeptBook(rec.codebook[b]);
+      rec.codebook[b] = kept ? rec.codebook[b] : rec.cache[b].codebook;
+      sum += kept ? 0 : rec.cache[b].bits;
+    } else {
+      sum += rec.cache[b].bits;
+    }
   }
   KeepCacheKey(rec, loopVariant);
   return sum;
 }
 
+}  // namespace
+
+int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int variant) {
+  return WalkBandCodebooks<false>(rec, variant);
+}
+
 // ChooseBandCodebooks and the codebook update in one walk over the bands.
 int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int variant) {
-  const bool knownMax = variant == kLoopVariantKnownMax;
-  const int loopVariant = variant != 0 ? 1 : 0;
-  const bool cacheValid = CacheValid(rec, loopVariant);
-  int sum = 0;
-  for (int b = 0; b < rec.totalBands; ++b) {
-    if (!cacheValid || rec.recompute[b]) RecountBand(rec, b, knownMax, loopVariant);
-    const bool kept = IsKeptBook(rec.codebook[b]);
-    rec.codebook[b] = kept ? rec.codebook[b] : rec.cache[b].codebook;
-    sum += kept ? 0 : rec.cache[b].bits;
-  }
-  KeepCacheKey(rec, loopVariant);
-  return sum;
+  return WalkBandCodebooks<true>(rec, variant);
 }
 
 namespace {
