@@ -131,32 +131,24 @@ TEST_F(Cli, M4aDeclaresDelayPaddingAndTagsAndStartsGapFree) {
   EXPECT_LT(kbps, 140);
 }
 
-TEST_F(Cli, RateOptionResamplesAndKeepsTheDuration) {
-  const std::string input = Clip("orchestral_3s.wav");
-  CliRun run = RunCli({"--rate", "32000", input});
+// --rate resamples keeping the duration; mono stays mono and --lfe makes six channels 5.1.
+TEST_F(Cli, RateAndChannelLayoutsReachTheFile) {
+  CliRun run = RunCli({"--rate", "32000", Clip("speech_16k_mono_3s.wav")});
   ASSERT_EQ(run.status, 0) << run.err;
-  const auto probe = Probe(P("orchestral_3s.m4a"));
+  auto probe = Probe(P("speech_16k_mono_3s.m4a"));
+  EXPECT_EQ(probe.at("channels"), "1");
   EXPECT_EQ(probe.at("sample_rate"), "32000");
   EXPECT_EQ(probe.at("duration_ts"), "96000");
-  const Decoded dec = DecodeFfmpeg(ReadBytes(P("orchestral_3s.m4a")), ".m4a");
+  Decoded dec = DecodeFfmpeg(ReadBytes(P("speech_16k_mono_3s.m4a")), ".m4a");
   EXPECT_EQ(dec.errors, "");
   EXPECT_EQ(dec.audio.sampleRate, 32000);
   EXPECT_GE(dec.audio.Frames(), 96000);
   EXPECT_LT(dec.audio.Frames(), 96000 + 1024);
 
-  run = RunCli({"--rate", "22050", input, "-o", P("r.aac")});
-  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_EQ(RunCli({"--rate", "22050", Clip("orchestral_3s.wav"), "-o", P("r.aac")}).status, 0);
   const AdtsWalk walk = WalkAdts(ReadBytes(P("r.aac")), 56);
   EXPECT_EQ(walk.sampleRateIndex, 7);
   EXPECT_EQ(walk.frames, ExpectedFrames(66150));
-}
-
-TEST_F(Cli, MonoAndFivePointOneKeepTheirChannels) {
-  CliRun run = RunCli({Clip("speech_16k_mono_3s.wav")});
-  ASSERT_EQ(run.status, 0) << run.err;
-  auto probe = Probe(P("speech_16k_mono_3s.m4a"));
-  EXPECT_EQ(probe.at("channels"), "1");
-  EXPECT_EQ(probe.at("sample_rate"), "16000");
 
   run = RunCli({"--lfe", Clip("surround_5.1_48k_1.5s.wav", "surround.wav")});
   ASSERT_EQ(run.status, 0) << run.err;
@@ -164,7 +156,7 @@ TEST_F(Cli, MonoAndFivePointOneKeepTheirChannels) {
   EXPECT_EQ(probe.at("channels"), "6");
   EXPECT_EQ(probe.at("channel_layout"), "5.1");
   EXPECT_EQ(probe.at("sample_rate"), "48000");
-  const Decoded dec = DecodeFfmpeg(ReadBytes(P("surround.m4a")), ".m4a");
+  dec = DecodeFfmpeg(ReadBytes(P("surround.m4a")), ".m4a");
   EXPECT_EQ(dec.errors, "");
   EXPECT_EQ(dec.audio.channels, 6);
   EXPECT_TRUE(Contains(run.out, "5.1")) << run.out;
