@@ -144,7 +144,7 @@ TEST(FftSpecs, CreateAndFreeRefuseBadOrdersFlagsKindsAndMemory) {
   EXPECT_EQ(CreateFftSpecWithLimit(&spec, 20, kFftDivInvByN, 0, false, 1u << 20), kStsMemAllocErr);
   EXPECT_EQ(spec, nullptr);
   ASSERT_EQ(CreateFftSpecWithLimit(&spec, 10, kFftDivInvByN, 0, true, 1u << 20), kStsOk);
-  EXPECT_EQ(FftComplexSpecFree(spec), kStsContextMatchErr);  // a real specification
+  EXPECT_EQ(FftComplexSpecFree(spec), kStsContextMatchErr);  // the other kind
   EXPECT_EQ(FftRealSpecFree(spec), kStsOk);
 }
 
