@@ -109,7 +109,8 @@ TEST(Mp4Writer, SampleTablesListEverySizeAndAShorterLastChunk) {
   EXPECT_FALSE(Find(moov, StblPath("co64")).found());
 
   // Chunks that fill evenly need one stsc entry.
-  const Box even = Find(BuildMoov(Track(85 * 1024), Mp4Tags{}, Table(86, 43)), StblPath("stsc"));
+  const std::vector<uint8_t> evenMoov = BuildMoov(Track(85 * 1024), Mp4Tags{}, Table(86, 43));
+  const Box even = Find(evenMoov, StblPath("stsc"));
   ASSERT_TRUE(even.found());
   EXPECT_EQ(Be32(even.body + 4), 1u);
 }
