@@ -310,12 +310,17 @@ TEST_F(Cli, BadInputsAndValuesFailWithOneLineAndLeaveNothing) {
       {{P("notes.wav")}, 1, "aacstream: cannot encode '" + P("notes.wav") + "': not a WAV file (no RIFF/WAVE header)"},
       {{P("float.wav")}, 1, "floating-point samples are not supported"},
       {{P("folder.wav")}, 1, "is a directory, not a WAV file"},
+      {{"-"}, 2, "aacstream: reading from standard input ('-') is not supported"},
       {{"-q", "10", stereo}, 2, "aacstream: -q: 10 is out of range (0 to 9)"},
+      {{"--rate", "44000", stereo}, 2, "is not an AAC sampling rate"},
+      {{"--bandwidth", "100", stereo}, 2, "--bandwidth: 100 Hz is out of range"},
       {{"-b", "1000", mono}, 1, "above the 1-channel maximum"},
       {{"-b", "16", surround}, 1, "too low for 6 channels"},
       {{"--lfe", stereo}, 1, "--lfe applies to 6-channel (5.1) input"},
       {{stereo, "-o", P("nodir/out.m4a")}, 1, "directory '" + P("nodir") + "' does not exist"},
+      {{stereo, "-o", P("out.ogg")}, 2, "cannot tell the output format"},
       {{stereo, "--title", "x", "-o", P("x.aac")}, 2, "aacstream: --title, --artist"},
+      {{"--bogus", stereo}, 2, "aacstream: unknown option '--bogus'"},
   };
   for (const auto& c : cases) {
     const CliRun run = RunCli(c.args);
