@@ -1,79 +1,144 @@
-// The stream calls: open refusals, framing of encode calls, end of stream, flush and edges.
+// The public stream calls: what open refuses and accepts, the framing of encode calls, the end of
+// a stream, and misuse, which must be refused without writing anything anywhere.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "aacstream/aacstream.h"
 #include "api/stream_context.h"
+#include "enc/band_tables.h"
+#include "support/aac_parser.h"
+#include "support/audio_support.h"
 
 namespace {
 
-StreamContext* OpenMemory(int sampleRate, int kbps, int channels, int lfe = 0, int headerType = 2,
-                          const int* keys = nullptr, const int* values = nullptr, int count = 0) {
-  return aacStreamOpenEx32(0, 0, sampleRate, kbps, channels, lfe, 0, 1, headerType, 0, 0, 9, nullptr, nullptr,
-                           nullptr, nullptr, nullptr, 2024, keys, values, count);
+constexpr unsigned char kCanary = 0xA5;
+
+struct OpenArgs {
+  int rate = 44100, kbps = 128, channels = 2, lfe = 0, headerType = 2, bandwidth = 0;
+  int read = 0, write = 0;
+  const char* in = nullptr;
+  const char* out = nullptr;
+};
+
+StreamContext* Open(const OpenArgs& a, const std::vector<int>& keys = {}, const std::vector<int>& values = {}) {
+  return aacStreamOpenEx32(a.read, a.write, a.rate, a.kbps, a.channels, a.lfe, 0, 1, a.headerType, a.bandwidth, 0, 9,
+                           a.in, a.out, nullptr, nullptr, nullptr, 2026, keys.empty() ? nullptr : keys.data(),
+                           values.empty() ? nullptr : values.data(), int(keys.size()));
 }
 
-// ADTS frames in a byte string, walking the frame length fields (56-bit header form).
-int CountAdtsFrames(const std::vector<unsigned char>& bytes) {
-  size_t pos = 0;
-  int frames = 0;
-  while (pos + 7 <= bytes.size()) {
-    if (bytes[pos] != 0xFF || (bytes[pos + 1] & 0xF0) != 0xF0) return -1;
-    const size_t length = ((bytes[pos + 3] & 3u) << 11) | (bytes[pos + 4] << 3) | (bytes[pos + 5] >> 5);
-    if (length < 7 || pos + length > bytes.size()) return -1;
-    pos += length;
-    ++frames;
+bool AllCanary(const std::vector<unsigned char>& b) {
+  for (unsigned char v : b)
+    if (v != kCanary) return false;
+  return true;
+}
+
+int ParsedFrames(const std::vector<unsigned char>& stream, int headerBits = 58) {
+  std::vector<aacs::test::ParsedFrame> frames;
+  std::string error;
+  if (!aacs::test::ParseAdtsStream(stream.data(), stream.size(), headerBits, &frames, &error)) return -1;
+  return static_cast<int>(frames.size());
+}
+
+struct EncodeRun {
+  std::vector<unsigned char> bytes;
+  std::vector<int> callBytes;
+  int lastResult = -1;
+  bool lastWroteAFrame = false;
+};
+
+// `calls` full calls of a tone, then a last call of `lastCount` samples and the flush.
+EncodeRun Encode(StreamContext* s, int channels, int calls, int lastCount) {
+  EncodeRun run;
+  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
+  std::vector<short> pcm(static_cast<size_t>(1024 * channels));
+  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i * 7919) % 20000 - 10000);
+  for (int k = 0; k <= calls; ++k) {
+    int length = -1;
+    out[0] = 0;
+    run.lastResult = aacStreamEncodeFrame32(s, pcm.data(), out.data(), k < calls ? 1024 * channels : lastCount, &length);
+    if (run.lastResult != (k < calls ? 0 : 2) || length < 0) return {};
+    run.callBytes.push_back(length);
+    run.lastWroteAFrame = out[0] == 0xFF;
+    run.bytes.insert(run.bytes.end(), out.begin(), out.begin() + length);
   }
-  return pos == bytes.size() ? frames : -1;
-}
-
-std::vector<short> Tone(int frames, int channels, double hz, double rate) {
-  std::vector<short> pcm(static_cast<size_t>(frames) * channels);
-  for (int i = 0; i < frames; ++i)
-    for (int c = 0; c < channels; ++c)
-      pcm[static_cast<size_t>(i) * channels + c] = static_cast<short>(8000.0 * std::sin(2 * M_PI * hz * (i + 37 * c) / rate));
-  return pcm;
+  int length = 0;
+  if (aacStreamFlush32(s, out.data(), &length) != 0) return {};
+  run.bytes.insert(run.bytes.end(), out.begin(), out.begin() + length);
+  return run;
 }
 
 TEST(StreamOpen, RefusesWhatCannotBeEncoded) {
-  EXPECT_EQ(OpenMemory(44100, 7, 2), nullptr);     // below 8 kbit/s
-  EXPECT_EQ(OpenMemory(44100, 128, 0), nullptr);   // no channels
-  EXPECT_EQ(OpenMemory(44100, 128, 7), nullptr);   // more than six
-  EXPECT_EQ(OpenMemory(37800, 128, 2), nullptr);   // not one of the twelve rates
-  EXPECT_EQ(OpenMemory(44100, 256, 4, 1), nullptr);  // 4 channels with LFE
-  EXPECT_EQ(OpenMemory(96000, 577, 1), nullptr);   // above 6144 bits per channel and frame
-  StreamContext* highest = OpenMemory(96000, 576, 1);  // exactly 6144 bits per frame
-  EXPECT_NE(highest, nullptr);
-  aacStreamDestroy32(highest);
-  EXPECT_EQ(OpenMemory(96000, 8, 6), nullptr);     // far below 64 bits per channel and frame
-  EXPECT_EQ(OpenMemory(44100, 128, 2, 0, 3), nullptr);  // no header type 3
-  const int profileKey[] = {AACSTREAM_OPT_PROFILE}, ssr[] = {2};
-  EXPECT_EQ(OpenMemory(44100, 128, 2, 0, 2, profileKey, ssr, 1), nullptr);
-  const int unknownKey[] = {4}, one[] = {1};
-  EXPECT_EQ(OpenMemory(44100, 128, 2, 0, 2, unknownKey, one, 1), nullptr);
-  const int headerBitsKey[] = {AACSTREAM_OPT_ADTS_HEADER_BITS}, badBits[] = {57};
-  EXPECT_EQ(OpenMemory(44100, 128, 2, 0, 2, headerBitsKey, badBits, 1), nullptr);
-  EXPECT_EQ(aacStreamOpen32(1, 0, 44100, 128, 2, 0, 0, 1, 2, 0, 0, 9, "/nonexistent/in.wav", nullptr, nullptr,
-                            nullptr, nullptr, 0),
-            nullptr);
-  EXPECT_EQ(aacStreamOpen32(0, 1, 44100, 128, 2, 0, 0, 1, 2, 0, 0, 9, nullptr, "/nonexistent/dir/out.aac",
-                            nullptr, nullptr, nullptr, 0),
-            nullptr);
+  const std::string dir = testing::TempDir();
+  const OpenArgs refused[] = {
+      {.rate = 0},  // memory input has no file to take the rate from
+      {.rate = -44100}, {.rate = INT_MAX}, {.rate = INT_MIN}, {.rate = 37800},  // not one of the twelve rates
+      {.channels = -1}, {.channels = 0}, {.channels = 7}, {.channels = INT_MAX},
+      {.kbps = 0}, {.kbps = -128}, {.kbps = 7}, {.kbps = INT_MIN},
+      {.kbps = INT_MAX}, {.kbps = 2147484},  // kbit/s x 1000 would wrap (to a small figure)
+      {.rate = 8000, .kbps = 97},            // 6208 bits per channel and frame
+      {.rate = 96000, .kbps = 577, .channels = 1},
+      {.rate = 96000, .kbps = 11},           // 58 bits per channel and frame
+      {.rate = 96000, .kbps = 8, .channels = 6},
+      {.headerType = -1}, {.headerType = INT_MIN}, {.headerType = 3},
+      {.bandwidth = 96001}, {.bandwidth = INT_MAX},  // bandwidth arithmetic would wrap
+      {.kbps = 256, .channels = 4, .lfe = 1}, {.channels = 4, .lfe = INT_MIN},  // any non-zero lfe means LFE
+      {.rate = 0, .read = 1}, {.rate = 0, .read = 1, .in = ""}, {.rate = 0, .read = 1, .in = dir.c_str()},
+      {.rate = 0, .read = 1, .in = "/nonexistent/in.wav"},
+      {.write = 1}, {.write = 1, .out = ""}, {.write = 1, .out = dir.c_str()}, {.write = 1, .out = "/nonexistent/dir/out.aac"}};
+  for (const OpenArgs& a : refused)
+    EXPECT_EQ(Open(a), nullptr) << a.rate << " Hz " << a.kbps << " kbit/s " << a.channels << " ch lfe " << a.lfe
+                                << " header " << a.headerType << " bandwidth " << a.bandwidth;
+  const std::pair<int, int> badOptions[] = {
+      {0, 0}, {4, 1}, {17, 0}, {INT_MIN, 0}, {AACSTREAM_OPT_PROFILE, 2}, {AACSTREAM_OPT_BIT_RATE_KBPS, INT_MAX},
+      {AACSTREAM_OPT_CHANNELS, 7}, {AACSTREAM_OPT_SAMPLE_RATE, 44101}, {AACSTREAM_OPT_BANDWIDTH, 96001},
+      {AACSTREAM_OPT_INPUT_SAMPLE_RATE, 48000},  // memory input cannot resample
+      {AACSTREAM_OPT_TNS, 2}, {AACSTREAM_OPT_STEREO_MODE, -2}, {AACSTREAM_OPT_ADTS_HEADER_BITS, 0},
+      {AACSTREAM_OPT_ADTS_HEADER_BITS, 57}};
+  for (const auto& [key, value] : badOptions) EXPECT_EQ(Open({}, {key}, {value}), nullptr) << key << " = " << value;
+  const int key = AACSTREAM_OPT_TNS, value = 1;
+  auto openEx = [](const int* keys, const int* values, int count) {
+    return aacStreamOpenEx32(0, 0, 44100, 128, 2, 0, 0, 1, 2, 0, 0, 9, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             2026, keys, values, count);
+  };
+  EXPECT_EQ(openEx(&key, &value, -1), nullptr);
+  EXPECT_EQ(openEx(nullptr, nullptr, 1), nullptr);
+  EXPECT_EQ(openEx(&key, nullptr, 1), nullptr);
+  for (StreamContext* accepted : {openEx(nullptr, nullptr, 0), Open({.rate = 96000, .kbps = 576, .channels = 1})}) {
+    EXPECT_NE(accepted, nullptr);  // no options at all; exactly 6144 bits per channel and frame
+    aacStreamDestroy32(accepted);
+  }
 }
 
-TEST(StreamOpen, OptionsOverrideTheArguments) {
-  const int keys[] = {AACSTREAM_OPT_BIT_RATE_KBPS, AACSTREAM_OPT_QUALITY, AACSTREAM_OPT_ADTS_HEADER_BITS,
-                      AACSTREAM_OPT_TNS};
-  const int values[] = {96, 5, 56, 0};
-  StreamContext* s = OpenMemory(44100, 128, 2, 0, 2, keys, values, 4);
+TEST(StreamOpen, DocumentedOddArgumentsStillGiveAStream) {
+  const struct { int read, write, lfe, preset, lcOnly, quality, psyOption, year; } cases[] = {
+      {2, 2, 0, 0, 0, INT_MIN, INT_MIN, INT_MIN},  // flags other than 1 mean memory I/O
+      {-1, -1, 0, INT_MAX, INT_MAX, INT_MAX, INT_MAX, INT_MAX},
+      {0, 0, 0, INT_MIN, -5, -3, 2, -1},
+      {0, 0, 0, -256, 1, 12, 1, 0},  // negative preset with bit 8: the alternative bandwidth rule
+      {0, 0, 0, 256, 1, 10, 0, 0},
+      {0, 0, INT_MIN, 10, 1, -1, 0, 0},  // five channels: lfe has nothing to act on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "preset " << c.preset << " quality " << c.quality);
+    StreamContext* s = aacStreamOpen32(c.read, c.write, 32000, 160, 5, c.lfe, c.preset, c.lcOnly, 2, 0, c.psyOption,
+                                       c.quality, nullptr, nullptr, nullptr, nullptr, nullptr, c.year);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(ParsedFrames(Encode(s, 5, 3, 500).bytes), 5);
+    aacStreamDestroy32(s);
+  }
+}
+
+TEST(StreamOpen, OptionsOverrideTheArgumentsAndReachTheConfig) {
+  StreamContext* s = Open({}, {AACSTREAM_OPT_BIT_RATE_KBPS, AACSTREAM_OPT_QUALITY, AACSTREAM_OPT_ADTS_HEADER_BITS,
+                               AACSTREAM_OPT_TNS, AACSTREAM_OPT_CHANNELS},
+                          {96, 5, 56, 0, 1});
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->bitRate, 96000);
   EXPECT_EQ(s->quality, 5);
-  EXPECT_EQ(s->timeDomainAttack, 1);
   EXPECT_EQ(s->adtsHeaderBits, 56);
   EXPECT_EQ(s->tnsEnabled, 0);
   unsigned char asc[2];
@@ -81,112 +146,145 @@ TEST(StreamOpen, OptionsOverrideTheArguments) {
   ASSERT_EQ(aacStreamAudioSpecificConfig32(s, asc, &ascLength), 0);
   EXPECT_EQ(ascLength, 2);
   EXPECT_EQ(asc[0], 0x12);  // object type 2 (LC), index 4 (44100) ...
-  EXPECT_EQ(asc[1], 0x10);  // ... 2 channels
+  EXPECT_EQ(asc[1], 0x08);  // ... 1 channel
   aacStreamDestroy32(s);
 }
 
-struct EncodeRun {
-  std::vector<unsigned char> bytes;
-  std::vector<int> callBytes;
-  int lastResult = -1;
-};
-
-// Feeds `calls` calls (the last one with `lastCount` samples) and collects every byte.
-EncodeRun Encode(StreamContext* s, int calls, int lastCount, int channels) {
-  EncodeRun run;
-  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
-  const std::vector<short> pcm = Tone(1024 * calls, channels, 997.0, 44100.0);
-  for (int k = 0; k < calls; ++k) {
-    const int count = k + 1 < calls ? 1024 * channels : lastCount;
-    int length = -1;
-    run.lastResult = aacStreamEncodeFrame32(s, pcm.data() + static_cast<size_t>(k) * 1024 * channels, out.data(),
-                                            count, &length);
-    run.callBytes.push_back(length);
-    run.bytes.insert(run.bytes.end(), out.begin(), out.begin() + length);
-  }
-  int length = 0;
-  if (aacStreamFlush32(s, out.data(), &length) == 0) run.bytes.insert(run.bytes.end(), out.begin(), out.begin() + length);
-  return run;
-}
-
-TEST(FrameDriver, KCallsGiveKPlusOneFramesAndTheFirstCallPrimes) {
-  const int keys[] = {AACSTREAM_OPT_ADTS_HEADER_BITS}, values[] = {56};
-  StreamContext* s = OpenMemory(44100, 128, 2, 0, 2, keys, values, 1);
+TEST(FrameDriver, KCallsGiveKPlusOneFramesTheFirstPrimesAndTheShortLastWritesItsFrame) {
+  StreamContext* s = Open({}, {AACSTREAM_OPT_ADTS_HEADER_BITS}, {56});
   ASSERT_NE(s, nullptr);
-  const EncodeRun run = Encode(s, 6, 100, 2);
+  const EncodeRun run = Encode(s, 2, 5, 200);
+  ASSERT_EQ(run.callBytes.size(), 6u);
   EXPECT_EQ(run.callBytes[0], 0);
   EXPECT_GT(run.callBytes[1], 0);
-  EXPECT_EQ(run.lastResult, 2);
-  EXPECT_EQ(CountAdtsFrames(run.bytes), 7);
-  EXPECT_EQ(s->frameCount, 6);
+  EXPECT_GT(run.callBytes[5], 0);
+  EXPECT_TRUE(run.lastWroteAFrame) << "the tool counts the frame of a short last call";
+  EXPECT_EQ(ParsedFrames(run.bytes, 56), 7);
   EXPECT_EQ(s->pipelineFrameCount, 8);
-  // After the end every call returns 2 with no bytes, and the flush is delivered once.
-  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
+  aacStreamDestroy32(s);
+  // A last call of no samples ends the stream repeating the byte count of the call before.
+  s = Open({});
+  const EncodeRun empty = Encode(s, 2, 3, 0);
+  ASSERT_EQ(empty.callBytes.size(), 4u);
+  EXPECT_EQ(empty.callBytes[3], empty.callBytes[2]);
+  aacStreamDestroy32(s);
+}
+
+TEST(FrameDriver, BadEncodeArgumentsAreRefusedWithoutWritingAndTheStreamGoesOn) {
+  StreamContext* s = Open({});
+  ASSERT_NE(s, nullptr);
+  ASSERT_GE(aacStreamMaxOutputBytes32(s), s->maxFrameBytes + 100);
+  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)), kCanary);
+  std::vector<short> pcm(2048, 1000);
+  int length = 12345;
+  EXPECT_EQ(aacStreamEncodeFrame32(nullptr, pcm.data(), out.data(), 2048, &length), 1);
+  for (int count : {-1, INT_MIN, 2049, INT_MAX}) EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), count, &length), 1);
+  EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, out.data(), 1, &length), 1);
+  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), nullptr, 2048, &length), 1);
+  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 2048, nullptr), 1);
+  EXPECT_EQ(length, 12345);
+  EXPECT_EQ(aacStreamFlush32(s, out.data(), &length), 1);  // not ended yet
+  EXPECT_TRUE(AllCanary(out));
+  EXPECT_EQ(s->frameCount, -2);  // nothing ran
+  EXPECT_EQ(ParsedFrames(Encode(s, 2, 3, 200).bytes), 5);
+  aacStreamDestroy32(s);
+}
+
+TEST(FrameDriver, CallsAfterTheEndAndAfterCloseTouchNoBuffer) {
+  StreamContext* s = Open({.rate = 48000, .kbps = 96, .channels = 1});
+  ASSERT_NE(s, nullptr);
+  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)), kCanary);
+  std::vector<short> pcm(1024, 500);
   int length = -1;
-  EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, out.data(), 2048, &length), 2);
+  ASSERT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 1024, &length), 0);
+  ASSERT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 10, &length), 2);
+  std::fill(out.begin(), out.end(), kCanary);
+  // Ended: every call returns 2 with no bytes, whatever it passes.
+  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 1024, &length), 2);
   EXPECT_EQ(length, 0);
+  EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, out.data(), INT_MAX, &length), 2);
+  // The flush is delivered once, only with its arguments.
+  EXPECT_EQ(aacStreamFlush32(s, nullptr, &length), 1);
+  EXPECT_EQ(aacStreamFlush32(s, out.data(), nullptr), 1);
+  EXPECT_TRUE(AllCanary(out));
+  EXPECT_EQ(aacStreamFlush32(s, out.data(), &length), 0);
+  EXPECT_GT(length, 0);
+  std::fill(out.begin(), out.end(), kCanary);
   EXPECT_EQ(aacStreamFlush32(s, out.data(), &length), 1);
   EXPECT_EQ(length, 0);
   aacStreamClose32(s);
-  aacStreamDestroy32(s);
-}
-
-TEST(FrameDriver, ZeroSampleCallEndsTheStreamRepeatingTheLastByteCount) {
-  StreamContext* s = OpenMemory(44100, 128, 2);
-  ASSERT_NE(s, nullptr);
-  const EncodeRun run = Encode(s, 4, 0, 2);
-  EXPECT_EQ(run.lastResult, 2);
-  EXPECT_EQ(run.callBytes[3], run.callBytes[2]);
-  aacStreamDestroy32(s);
-}
-
-TEST(FrameDriver, BadCallsChangeNothing) {
-  StreamContext* s = OpenMemory(44100, 128, 2);
-  ASSERT_NE(s, nullptr);
-  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
-  std::vector<short> pcm(2048, 0);
-  int length = 0;
-  EXPECT_EQ(aacStreamEncodeFrame32(nullptr, pcm.data(), out.data(), 2048, &length), 1);
-  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), -1, &length), 1);
-  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 2049, &length), 1);
-  EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, out.data(), 2048, &length), 1);
-  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), nullptr, 2048, &length), 1);
-  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 2048, nullptr), 1);
-  EXPECT_EQ(s->frameCount, -2);  // nothing ran
-  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 2048, &length), 0);
-  EXPECT_EQ(length, 0);
-  EXPECT_EQ(aacStreamFlush32(s, out.data(), &length), 1);  // not ended yet
-  aacStreamClose32(s);
   aacStreamClose32(s);  // a second close does nothing
-  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 2048, &length), 1);
+  // Closed: encode and flush are refused, the small queries still answer.
+  EXPECT_EQ(aacStreamEncodeFrame32(s, pcm.data(), out.data(), 1024, &length), 1);
+  EXPECT_EQ(aacStreamFlush32(s, out.data(), &length), 1);
+  EXPECT_TRUE(AllCanary(out));
+  unsigned char asc[2];
+  EXPECT_EQ(aacStreamAudioSpecificConfig32(s, asc, &length), 0);
+  EXPECT_EQ(aacStreamAudioSpecificConfig32(s, nullptr, &length), 1);
+  EXPECT_EQ(aacStreamAudioSpecificConfig32(s, asc, nullptr), 1);
+  EXPECT_EQ(aacStreamAudioSpecificConfig32(nullptr, asc, &length), 1);
+  EXPECT_GT(aacStreamMaxOutputBytes32(s), 0);
+  EXPECT_EQ(aacStreamMaxOutputBytes32(nullptr), 0);
+  WriteVelmorAACHeader(s, nullptr);
+  WriteVelmorAACHeader(nullptr, stdout);
   aacStreamDestroy32(s);
-  aacStreamDestroy32(nullptr);
   aacStreamClose32(nullptr);
+  aacStreamDestroy32(nullptr);
+  EXPECT_EQ(aacStreamFlush32(nullptr, out.data(), &length), 1);
 }
 
-TEST(FrameDriver, FileOutputAppendsEveryCallAndTheFlush) {
-  const std::string path = testing::TempDir() + "frame_driver_out.aac";
-  const int keys[] = {AACSTREAM_OPT_ADTS_HEADER_BITS}, values[] = {56};
-  StreamContext* s = aacStreamOpenEx32(0, 1, 44100, 64, 1, 0, 0, 1, 2, 0, 0, 9, nullptr, path.c_str(), nullptr,
-                                       nullptr, nullptr, 0, keys, values, 1);
-  ASSERT_NE(s, nullptr);
-  const std::vector<short> pcm = Tone(1024 * 5, 1, 440.0, 44100.0);
-  int length = 0, total = 0, result = 0;
-  for (int k = 0; k < 5; ++k) {
-    result = aacStreamEncodeFrame32(s, pcm.data() + 1024 * k, nullptr, k < 4 ? 1024 : 512, &length);
-    total += length;
+TEST(FrameDriver, CloseWithoutEncodingLeavesAValidEmptyFile) {
+  for (int header : {0, 1, 2}) {
+    const std::string path = aacs::testing::TempPath("close_without_encode.aac");
+    StreamContext* s = Open({.rate = 22050, .kbps = 64, .headerType = header, .write = 1, .out = path.c_str()});
+    ASSERT_NE(s, nullptr);
+    int length = -1;
+    EXPECT_EQ(aacStreamFlush32(s, nullptr, &length), 1);
+    aacStreamDestroy32(s);  // closes first
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(aacs::testing::ReadFile(path, bytes));
+    std::remove(path.c_str());
+    if (header == 1) {  // the ADIF header, with a bit rate of 0 for no frames
+      aacs::test::AdifHeader adif;
+      std::string error;
+      ASSERT_TRUE(aacs::test::ParseAdifHeader(bytes.data(), bytes.size(), &adif, &error)) << error;
+      EXPECT_EQ(static_cast<size_t>(adif.headerBytes), bytes.size());
+      EXPECT_EQ(adif.bitRate, 0);
+    } else {
+      EXPECT_EQ(bytes.size(), 0u) << header;
+    }
   }
+}
+
+// With file input and output, pcm, out and the sample count are ignored (null, negative, huge),
+// and every frame, the flush's included, lands in the file.
+TEST(FrameDriver, FileInputIgnoresPcmAndCountsAndFileOutputIgnoresOut) {
+  const std::string wav = aacs::testing::TempPath("bad_input_in.wav"), aac = aacs::testing::TempPath("bad_input_out.aac");
+  aacs::testing::Audio tone = aacs::testing::Sine(16000, 1, 0.2, 440, 8000);
+  tone.samples.resize(2560);  // two and a half frames
+  ASSERT_TRUE(aacs::testing::WriteWav(wav, tone));
+  StreamContext* s = Open({.rate = 0, .kbps = 32, .channels = 0, .read = 1, .write = 1, .in = wav.c_str(), .out = aac.c_str()},
+                          {AACSTREAM_OPT_ADTS_HEADER_BITS}, {56});
+  ASSERT_NE(s, nullptr);
+  int length = 0, result = 0, calls = 0;
+  const int counts[] = {-1, INT_MAX, INT_MIN, 0};
+  while ((result = aacStreamEncodeFrame32(s, nullptr, nullptr, counts[calls % 4], &length)) == 0) ++calls;
   EXPECT_EQ(result, 2);
-  aacStreamClose32(s);
+  EXPECT_EQ(calls, 2);  // two full frames, then the half frame ends the stream
+  EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, nullptr, 0, nullptr), 2);
   aacStreamDestroy32(s);
-  FILE* f = std::fopen(path.c_str(), "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<unsigned char> bytes(1 << 16);
-  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
-  std::fclose(f);
-  std::remove(path.c_str());
-  EXPECT_EQ(CountAdtsFrames(bytes), 6);
-  EXPECT_GT(static_cast<int>(bytes.size()), total);  // the flush frames follow the calls' bytes
+  std::vector<uint8_t> stream;
+  ASSERT_TRUE(aacs::testing::ReadFile(aac, stream));
+  std::remove(wav.c_str());
+  std::remove(aac.c_str());
+  EXPECT_EQ(ParsedFrames(stream, 56), 4);
+}
+
+// Every rate that open accepts has the psychoacoustic band table the model needs at its first
+// frame (its absence would end the process).
+TEST(BadInput, EveryAcceptedRateHasItsModelBandTable) {
+  for (int rate : {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000})
+    EXPECT_NE(aacs::enc::FindCbAdaptRow(rate), nullptr) << rate;
 }
 
 }  // namespace
