@@ -27,8 +27,6 @@ constexpr int kQualities[5] = {-1, 0, 5, 9, 10};
 constexpr HeaderForm kHeaders[3] = {HeaderForm::kAdts56Ffmpeg, HeaderForm::kAdts58Faad, HeaderForm::kAdifFaad};
 constexpr int kMinChannelFrameBits = 64, kMaxChannelFrameBits = 6144;
 
-int64_t FrameBits(int kbps, int rate) { return static_cast<int64_t>(kbps) * 1000 * 1024 / rate; }
-
 // Half a second of the rate's clip, spread over the layout's channels in element order
 // (C L R Ls Rs and LFE, or a sixth full-band channel).  The LFE channel gets a low-passed mix.
 Audio ClipForLayout(int rate, int channels, int lfe) {
@@ -38,16 +36,10 @@ Audio ClipForLayout(int rate, int channels, int lfe) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     Audio& cached = clips[rate];
-    if (cached.channels == 0) {
-      char name[64];
-      std::snprintf(name, sizeof name, "rates/music_1s_%05d.wav", rate);
-      ReadWav(DataPath(name), cached);
-    }
+    if (cached.channels == 0) ReadWav(DataPath("rates/music_1s_" + std::to_string(rate + 100000).substr(1) + ".wav"), cached);
     stereo = cached;
   }
-  Audio out;
-  out.sampleRate = rate;
-  out.channels = channels;
+  Audio out{rate, channels, {}};
   const int frames = std::min(stereo.Frames(), rate / 2);
   float lowpassed = 0.0f;
   const float pole = std::exp(-2.0f * static_cast<float>(M_PI) * 120.0f / static_cast<float>(rate));
@@ -109,33 +101,19 @@ bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* f
   return true;
 }
 
-// A decoder's complaint: FFmpeg prints nothing at -v error unless something is wrong; faad -q
-// prints nothing either on a clean decode.
-bool DecoderComplained(const Decoded& d) { return d.status != 0 || !d.errors.empty(); }
-
 std::string Fail(const char* what, double got, double want) {
   char text[160];
   std::snprintf(text, sizeof text, "%s: %g, expected %g", what, got, want);
   return text;
 }
 
-// Decoder output channel that carries element-order channel `ch`.  FFmpeg outputs its own order
-// (L R C, L R C S, L R C Ls Rs, L R C LFE Ls Rs); faad keeps the element order, except for the
-// 5.1 layout (channel configuration 6, or an ADIF program with an LFE), which it outputs in
-// FFmpeg's order.
+// Decoder output channel that carries element-order channel `ch`: faad keeps the element order,
+// except for the 5.1 layout (channel configuration 6, or an ADIF program with an LFE), which it
+// outputs in FFmpeg's order.
 int DecoderChannel(const MatrixConfig& c, int ch) {
-  static const int kFromFfmpegOrder[7][6] = {{0}, {0}, {0, 1}, {2, 0, 1}, {2, 0, 1, 3}, {2, 0, 1, 3, 4}, {2, 0, 1, 4, 5, 3}};
   const bool ffmpegOrder = c.header == HeaderForm::kAdts56Ffmpeg ||
                            (c.channels == 6 && (c.lfe || c.header == HeaderForm::kAdts58Faad));
-  return ffmpegOrder ? kFromFfmpegOrder[c.channels][ch] : ch;
-}
-
-double ChannelLevelDb(const Audio& a, int channel, int start, int count) {
-  double sum = 0;
-  long n = 0;
-  for (int i = start; i < std::min(a.Frames(), start + count); ++i, ++n) sum += static_cast<double>(a.At(i, channel)) * a.At(i, channel);
-  if (n == 0 || sum == 0) return -200.0;
-  return 10.0 * std::log10(sum / static_cast<double>(n) / (32768.0 * 32768.0));
+  return ffmpegOrder ? FfmpegChannel(c.channels, ch) : ch;
 }
 
 }  // namespace
@@ -195,6 +173,13 @@ std::string ConfigName(const MatrixConfig& c) {
   return name;
 }
 
+namespace {
+
+// How far (dB) the decoded level may fall under or rise over the input's for a stream with
+// `payloadBits` mean bits per channel and frame after the ADTS header.
+struct LevelBounds {
+  double belowDb, aboveDb;
+};
 LevelBounds LevelTolerance(int payloadBits) {
   // A channel element with its side information takes 30 to 60 bits before any spectral value,
   // so below 100 bits per channel the rate loops can keep a few lines of the lowest bands at
@@ -209,8 +194,6 @@ LevelBounds LevelTolerance(int payloadBits) {
   if (payloadBits >= 100) return {4.0, 3.0};
   return {200.0, 4.0};
 }
-
-namespace {
 
 // Encodes the clip and walks the stream: result codes, calls, frames and frame sizes.
 bool CheckStream(const MatrixConfig& c, const Audio& in, Encoded* enc, MatrixOutcome& o) {
@@ -242,7 +225,8 @@ struct DecoderShape {
 };
 
 bool CheckDecode(const MatrixConfig& c, const Decoded& dec, const DecoderShape& want, MatrixOutcome& o) {
-  if (DecoderComplained(dec)) return o.failure = "decoder: status " + std::to_string(dec.status) + ": " + dec.errors, false;
+  // FFmpeg at -v error and faad -q print nothing on a clean decode.
+  if (dec.status != 0 || !dec.errors.empty()) return o.failure = "decoder: status " + std::to_string(dec.status) + ": " + dec.errors, false;
   if (dec.audio.channels != want.channels) return o.failure = Fail("decoded channels", dec.audio.channels, want.channels), false;
   if (dec.audio.sampleRate != c.sampleRate * want.upsampling)
     return o.failure = Fail("decoded rate", dec.audio.sampleRate, c.sampleRate * want.upsampling), false;
@@ -258,18 +242,16 @@ bool CheckLevels(const MatrixConfig& c, const Audio& in, const Audio& dec, const
   o.inputLevelDb = LevelDb(in);
   o.decodedLevelDb = LevelDb(dec, shape.delay, count);
   const int headerBits = c.header == HeaderForm::kAdifFaad ? 0 : (c.header == HeaderForm::kAdts58Faad ? 58 : 56);
-  o.payloadBits = static_cast<int>((FrameBits(c.kbps, c.sampleRate) - headerBits) / c.channels);
+  o.payloadBits = static_cast<int>((int64_t{c.kbps} * 1000 * 1024 / c.sampleRate - headerBits) / c.channels);
   const LevelBounds bounds = LevelTolerance(o.payloadBits);
-  o.levelBelowDb = bounds.belowDb;
-  o.levelAboveDb = bounds.aboveDb;
   auto outside = [&bounds](double got, double want, double slack) {
     return got < want - bounds.belowDb - slack || got > want + bounds.aboveDb + slack;
   };
   if (outside(o.decodedLevelDb, o.inputLevelDb, 0.0))
     return o.failure = Fail("decoded level (dB)", o.decodedLevelDb, o.inputLevelDb), false;
   for (int ch = 0; ch < c.channels; ++ch) {
-    const double want = ChannelLevelDb(in, ch, 0, in.Frames());
-    const double got = ChannelLevelDb(dec, DecoderChannel(c, ch), shape.delay, count);
+    const double want = LevelDb(in, 0, in.Frames(), ch);
+    const double got = LevelDb(dec, shape.delay, count, DecoderChannel(c, ch));
     if (outside(got, want, 1.0))
       return o.failure = Fail(("channel " + std::to_string(ch) + " level (dB)").c_str(), got, want), false;
   }

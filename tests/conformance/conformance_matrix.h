@@ -38,20 +38,11 @@ struct MatrixOutcome {
   int maxChannelBits = 0;      // largest element's bits per channel
   double inputLevelDb = 0.0;
   double decodedLevelDb = 0.0;
-  int payloadBits = 0;          // mean bits per channel and frame after the ADTS header
-  double levelBelowDb = 0.0;    // how far under / over the input level the decode may be
-  double levelAboveDb = 0.0;
+  int payloadBits = 0;         // mean bits per channel and frame after the ADTS header
 };
 
 // Encodes 0.5 s of the rate's music clip in the configuration's layout, decodes it with the
 // decoder of its header form and checks counts, frame sizes and level.
 MatrixOutcome RunMatrixConfig(const MatrixConfig& config);
-
-// How far (dB) the decoded level may fall under or rise over the input's for a stream with
-// `payloadBits` mean bits per channel and frame after the ADTS header.
-struct LevelBounds {
-  double belowDb, aboveDb;
-};
-LevelBounds LevelTolerance(int payloadBits);
 
 }  // namespace aacs::testing
