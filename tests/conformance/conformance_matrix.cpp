@@ -10,7 +10,6 @@
 #include <mutex>
 #include <random>
 #include <set>
-#include <tuple>
 
 #include "support/aac_parser.h"
 #include "support/audio_support.h"
@@ -59,44 +58,21 @@ Audio ClipForLayout(int rate, int channels, int lfe) {
   return out;
 }
 
-// Bits per channel of the frame's largest element: the decoder's input buffer holds 6144 bits
-// for every channel of an element.
-int LargestElementShare(const aacs::test::ParsedFrame& f) {
-  int most = 0;
-  for (const auto& e : f.elements) most = std::max(most, (e.bits + e.numChannels - 1) / e.numChannels);
-  return most;
-}
-
-// Walks the stream with the independent parser: frame count and the largest element's bits per
-// channel.  Returns false with a message when the stream does not parse.
-bool WalkStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, int* frames, int* maxBits,
-                std::string* error) {
-  *frames = 0;
-  *maxBits = 0;
-  if (c.header != HeaderForm::kAdifFaad) {
-    std::vector<aacs::test::ParsedFrame> parsed;
-    if (!aacs::test::ParseAdtsStream(bytes.data(), bytes.size(), c.header == HeaderForm::kAdts58Faad ? 58 : 56,
-                                     &parsed, error))
-      return false;
-    for (const auto& f : parsed) *maxBits = std::max(*maxBits, LargestElementShare(f));
-    *frames = static_cast<int>(parsed.size());
-    return true;
-  }
-  aacs::test::AdifHeader header;
-  if (!aacs::test::ParseAdifHeader(bytes.data(), bytes.size(), &header, error)) return false;
-  aacs::test::StreamFormat format;
-  format.sfIndex = header.pce.sfIndex;
-  size_t pos = static_cast<size_t>(header.headerBytes);
-  while (pos < bytes.size()) {
-    aacs::test::ParsedFrame f;
+// Parses the stream with the independent parser: ADTS frames, or the ADIF header and its raw
+// blocks.  Returns false with a message when it does not parse.
+bool ParseStream(const std::vector<uint8_t>& bytes, const MatrixConfig& c, std::vector<test::ParsedFrame>* frames,
+                 std::string* error) {
+  if (c.header != HeaderForm::kAdifFaad)
+    return test::ParseAdtsStream(bytes.data(), bytes.size(), c.header == HeaderForm::kAdts58Faad ? 58 : 56, frames,
+                                 error);
+  test::AdifHeader header;
+  if (!test::ParseAdifHeader(bytes.data(), bytes.size(), &header, error)) return false;
+  for (size_t pos = static_cast<size_t>(header.headerBytes); pos < bytes.size();
+       pos += static_cast<size_t>((frames->back().totalBits + 7) / 8)) {
     std::string e;
-    if (!aacs::test::ParseRawDataBlock(&bytes[pos], bytes.size() - pos, format, &f, &e)) {
-      *error = "raw block " + std::to_string(*frames) + ": " + e;
-      return false;
-    }
-    *maxBits = std::max(*maxBits, LargestElementShare(f));
-    pos += static_cast<size_t>((f.totalBits + 7) / 8);
-    ++*frames;
+    frames->emplace_back();
+    if (!test::ParseRawDataBlock(&bytes[pos], bytes.size() - pos, {1, header.sfIndex}, &frames->back(), &e))
+      return *error = "raw block " + std::to_string(frames->size() - 1) + ": " + e, false;
   }
   return true;
 }
@@ -197,20 +173,20 @@ LevelBounds LevelTolerance(int payloadBits) {
 
 // Encodes the clip and walks the stream: result codes, calls, frames and frame sizes.
 bool CheckStream(const MatrixConfig& c, const Audio& in, Encoded* enc, MatrixOutcome& o) {
-  EncodeOptions options;
-  options.kbps = c.kbps;
-  options.preset = c.preset;
-  options.quality = c.quality;
-  options.lfe = c.lfe;
-  options.headerType = c.header == HeaderForm::kAdifFaad ? 1 : 2;
-  options.adtsBits = c.header == HeaderForm::kAdts58Faad ? 58 : 56;
-  *enc = EncodeAudio(in, options);
+  *enc = EncodeAudio(in, {.kbps = c.kbps, .headerType = c.header == HeaderForm::kAdifFaad ? 1 : 2,
+                          .adtsBits = c.header == HeaderForm::kAdts58Faad ? 58 : 56, .quality = c.quality,
+                          .preset = c.preset, .lfe = c.lfe});
   if (!enc->opened) return o.failure = "open refused an accepted configuration", false;
   if (enc->lastResult != 2) return o.failure = Fail("last encode result", enc->lastResult, 2), false;
   const int calls = (in.Frames() + 1023) / 1024;
   if (enc->calls != calls) return o.failure = Fail("encode calls", enc->calls, calls), false;
   std::string error;
-  if (!WalkStream(enc->bytes, c, &o.frames, &o.maxChannelBits, &error)) return o.failure = "parser: " + error, false;
+  std::vector<test::ParsedFrame> frames;
+  if (!ParseStream(enc->bytes, c, &frames, &error)) return o.failure = "parser: " + error, false;
+  o.frames = static_cast<int>(frames.size());
+  // The decoder's input buffer holds 6144 bits for every channel of an element.
+  for (const auto& f : frames)
+    for (const auto& e : f.elements) o.maxChannelBits = std::max(o.maxChannelBits, (e.bits + e.numChannels - 1) / e.numChannels);
   if (o.frames != calls + 1) return o.failure = Fail("frames", o.frames, calls + 1), false;
   if (o.maxChannelBits > kMaxChannelFrameBits)
     return o.failure = Fail("element bits per channel", o.maxChannelBits, kMaxChannelFrameBits), false;

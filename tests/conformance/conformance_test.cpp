@@ -7,6 +7,7 @@
 // in shards); AACS_CONFORMANCE_RESULTS=<file> appends one tab-separated line per configuration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -35,8 +36,7 @@ void Record(const MatrixConfig& c, const MatrixOutcome& o) {
   FILE* f = std::fopen(path, "a");
   if (f == nullptr) return;
   std::string failure = o.failure;
-  for (char& ch : failure)
-    if (ch == '\n' || ch == '\t') ch = ' ';
+  std::replace_if(failure.begin(), failure.end(), [](char ch) { return ch == '\n' || ch == '\t'; }, ' ');
   std::fprintf(f, "%s\t%d\t%d\t%d\t%d\t%d\t%d\t%d\t%s\t%d\t%d\t%.2f\t%.2f\t%d\t%s\n", ConfigName(c).c_str(),
                c.sampleRate, c.channels, c.lfe, c.kbps, c.preset, c.quality, static_cast<int>(c.header),
                o.passed ? "pass" : "FAIL", o.frames, o.maxChannelBits, o.inputLevelDb, o.decodedLevelDb,

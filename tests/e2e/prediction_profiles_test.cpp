@@ -77,14 +77,9 @@ Usage PredictionUsage(const std::vector<uint8_t>& stream, int headerBits) {
         const test::ParsedIcsInfo& ics = e.commonWindow ? e.ch[0].ics : e.ch[c].ics;
         if (ics.windowSequence == 2) continue;
         ++u.longFrames;
-        bool used = false;
-        if (f.adts.profile == kMain) {
-          for (int b = 0; b < ics.numPredictionUsed; ++b) used = used || (ics.predictorDataPresent && ics.predictionUsed[b]);
-        } else {
-          const test::ParsedLtp& ltp = e.commonWindow ? ics.ltp[c] : ics.ltp[0];
-          used = ics.predictorDataPresent && ltp.present;
-        }
-        u.predicted += used;
+        bool used = ics.ltp[e.commonWindow ? c : 0].present;  // stays 0 in Main streams
+        for (int b = 0; b < ics.numPredictionUsed; ++b) used = used || ics.predictionUsed[b];
+        u.predicted += ics.predictorDataPresent && used;
       }
   return u;
 }
@@ -97,19 +92,15 @@ Agreement DecodeAndCompare(const Mirrored& m, int adtsBits) {
   Agreement a;
   if (adtsBits == 56) {
     const Decoded ff = DecodeFfmpeg(m.enc.bytes);
-    EXPECT_EQ(ff.status, 0);
+    EXPECT_EQ(ff.status, 0) << ff.errors;
     EXPECT_EQ(ff.errors, "");
     a.ffmpeg = MaxDeviation(m.recon, ff.audio);
   }
   // faad treats streams at 24 kHz and below as carrying implicit SBR and doubles their rate.
-  if (m.recon.sampleRate <= 24000) {
-    a.faad = 0.0;
-    return a;
-  }
+  if (m.recon.sampleRate <= 24000) return {a.ffmpeg, 0.0};
   const Decoded fa = DecodeFaad(m.enc.bytes, adtsBits == 58);
   EXPECT_EQ(fa.status, 0) << fa.errors;
-  a.faad = MaxDeviation(m.recon, fa.audio);
-  return a;
+  return {a.ffmpeg, MaxDeviation(m.recon, fa.audio)};
 }
 
 // Decoders round to 16 bits and run their own float transforms: a couple of LSB at most.

@@ -1,6 +1,6 @@
 // End to end: what the psychoacoustic model decides, seen in the bitstream and in the decode —
-// short blocks around attacks with legal transitions, less pre-echo than long blocks only,
-// steady tones kept long, mid/side for correlated stereo, TNS on transients.
+// short blocks around attacks with legal transitions and TNS, less pre-echo than long blocks
+// only, steady tones kept long, mid/side for correlated stereo.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,12 +67,20 @@ double PreEchoDb(const Audio& in, const Audio& dec, int delay, const std::vector
   return counted ? sum / counted : 0.0;
 }
 
-TEST(BlockSwitching, AttacksGetShortBlocksThroughLegalTransitions) {
+// Transients also carry TNS filters, and their streams decode cleanly in both decoders.
+TEST(BlockSwitching, AttacksGetShortBlocksThroughLegalTransitionsAndTns) {
   for (const char* clip : {"castanets_3s.wav", "drums_3s.wav"}) {
     SCOPED_TRACE(clip);
     const Audio in = Load(clip);
     const Encoded enc = EncodeAudio(in, {});
-    const std::vector<int> seq = WindowSequences(ParseFrames(enc.bytes));
+    const std::vector<ParsedFrame> frames = ParseFrames(enc.bytes);
+    const std::vector<int> seq = WindowSequences(frames);
+    int withTns = 0;
+    for (const ParsedFrame& f : frames)
+      for (const auto& e : f.elements) withTns += e.ch[0].tnsDataPresent + (e.numChannels == 2 && e.ch[1].tnsDataPresent);
+    std::printf("[ tns      ] %s: %d channel frames with TNS\n", clip, withTns);
+    EXPECT_GT(withTns, 5);
+    ExpectBothDecodersClean(in, enc.bytes, 10.0);
     ASSERT_FALSE(seq.empty());
     int shortFrames = 0;
     for (size_t i = 0; i < seq.size(); ++i) {
@@ -101,12 +109,9 @@ TEST(BlockSwitching, ShortBlocksCutPreEchoByAtLeast6Db) {
   const Audio in = Load("castanets_3s.wav");
   const std::vector<int> attacks = FindAttacks(in);
   ASSERT_GE(attacks.size(), 3u);
-  EncodeOptions switching, longOnly;
-  longOnly.configure = [](StreamContext* s) { s->forceLong = 1; };
-  const Decoded withShort = DecodeFfmpeg(EncodeAudio(in, switching).bytes);
-  const Decoded withoutShort = DecodeFfmpeg(EncodeAudio(in, longOnly).bytes);
-  const double a = PreEchoDb(in, withShort.audio, 1024, attacks);
-  const double b = PreEchoDb(in, withoutShort.audio, 1024, attacks);
+  const Encoded longOnly = EncodeAudio(in, {.configure = [](StreamContext* s) { s->forceLong = 1; }});
+  const double a = PreEchoDb(in, DecodeFfmpeg(EncodeAudio(in, {}).bytes).audio, 1024, attacks);
+  const double b = PreEchoDb(in, DecodeFfmpeg(longOnly.bytes).audio, 1024, attacks);
   std::printf("[ pre-echo ] block switching %.1f dB, long blocks only %.1f dB\n", a, b);
   EXPECT_LE(a, b - 6.0);
 }
@@ -129,9 +134,7 @@ TEST(BlockSwitching, SteadyChordStaysLong) {
 // scalefactor data, short ics_info and the LONG_START entry decode in both decoders.
 TEST(BlockSwitching, ForcedShortBlocksDecode) {
   const Audio in = Load("orchestral_3s.wav");
-  EncodeOptions o;
-  o.configure = [](StreamContext* s) { s->forceBlockType[0] = s->forceBlockType[1] = 2; };
-  const Encoded enc = EncodeAudio(in, o);
+  const Encoded enc = EncodeAudio(in, {.configure = [](StreamContext* s) { s->forceBlockType[0] = s->forceBlockType[1] = 2; }});
   const std::vector<int> seq = WindowSequences(ParseFrames(enc.bytes));
   ASSERT_GT(seq.size(), 4u);
   EXPECT_EQ(seq[0], 1);
@@ -166,18 +169,6 @@ TEST(Stereo, CorrelatedChannelsAreCodedMidSide) {
   std::printf("[ stereo   ] mid/side in %.0f%% of bands, %.0f%% when independent\n", 100 * correlated, 100 * independent);
   EXPECT_GT(correlated, 0.5);
   EXPECT_LT(independent, 0.5);
-}
-
-TEST(Tns, TransientsCarryFiltersAndDecodeCleanly) {
-  const Audio in = Load("castanets_3s.wav");
-  const Encoded enc = EncodeAudio(in, {});
-  int withTns = 0;
-  for (const ParsedFrame& f : ParseFrames(enc.bytes))
-    for (const auto& e : f.elements)
-      for (int c = 0; c < e.numChannels; ++c) withTns += e.ch[c].tnsDataPresent;
-  std::printf("[ tns      ] %d channel frames with TNS\n", withTns);
-  EXPECT_GT(withTns, 5);
-  ExpectBothDecodersClean(in, enc.bytes, 10.0);
 }
 
 }  // namespace

@@ -393,22 +393,12 @@ bool ParseAdtsFrame(const uint8_t* data, size_t size, int headerBits, ParsedFram
   *out = ParsedFrame{};
   out->hasAdts = true;
   AdtsHeader& h = out->adts;
-  h.syncword = static_cast<int>(r.Get(12));
-  h.id = static_cast<int>(r.Get(1));
-  h.layer = static_cast<int>(r.Get(2));
-  h.protectionAbsent = static_cast<int>(r.Get(1));
-  h.profile = static_cast<int>(r.Get(2));
-  h.sfIndex = static_cast<int>(r.Get(4));
-  h.privateBit = static_cast<int>(r.Get(1));
-  h.channelConfig = static_cast<int>(r.Get(3));
-  h.originalCopy = static_cast<int>(r.Get(1));
-  h.home = static_cast<int>(r.Get(1));
-  h.emphasis = headerBits == 58 ? static_cast<int>(r.Get(2)) : -1;
-  h.copyrightIdBit = static_cast<int>(r.Get(1));
-  h.copyrightIdStart = static_cast<int>(r.Get(1));
-  h.frameLength = static_cast<int>(r.Get(13));
-  h.bufferFullness = static_cast<int>(r.Get(11));
-  h.numRawDataBlocks = static_cast<int>(r.Get(2));
+  int* fields[] = {&h.syncword, &h.id, &h.layer, &h.protectionAbsent, &h.profile, &h.sfIndex, &h.privateBit,
+                   &h.channelConfig, &h.originalCopy, &h.home, &h.emphasis, &h.copyrightIdBit, &h.copyrightIdStart,
+                   &h.frameLength, &h.bufferFullness, &h.numRawDataBlocks};
+  const int widths[] = {12, 1, 2, 1, 2, 4, 1, 3, 1, 1, headerBits == 58 ? 2 : 0, 1, 1, 13, 11, 2};
+  for (int i = 0; i < 16; ++i) *fields[i] = static_cast<int>(r.Get(widths[i]));
+  if (headerBits != 58) h.emphasis = -1;
   h.headerBits = static_cast<int>(r.pos);
   if (!r.Ok()) return Finish(r, error);
   if (h.syncword != 0xFFF) r.Fail("no ADTS syncword");
@@ -458,47 +448,24 @@ bool ParseAdifHeader(const uint8_t* data, size_t size, AdifHeader* out, std::str
   Reader r = MakeReader(data, size);
   *out = AdifHeader{};
   if (r.Get(32) != 0x41444946u) r.Fail("no ADIF id");
-  out->copyrightIdPresent = static_cast<int>(r.Get(1));
-  if (out->copyrightIdPresent) r.Get(72);
-  out->originalCopy = static_cast<int>(r.Get(1));
-  out->home = static_cast<int>(r.Get(1));
+  if (r.Get(1)) r.Get(72);  // copyright id
+  r.Get(2);                 // original/copy, home
   out->bitstreamType = static_cast<int>(r.Get(1));
   out->bitRate = static_cast<int>(r.Get(23));
   out->numProgramConfigs = static_cast<int>(r.Get(4)) + 1;
   for (int i = 0; i < out->numProgramConfigs && r.Ok(); ++i) {
-    const int fullness = out->bitstreamType == 0 ? static_cast<int>(r.Get(20)) : 0;
-    ParsedProgramConfig p{};
-    p.elementInstanceTag = static_cast<int>(r.Get(4));
-    p.objectType = static_cast<int>(r.Get(2));
-    p.sfIndex = static_cast<int>(r.Get(4));
-    p.numFront = static_cast<int>(r.Get(4));
-    p.numSide = static_cast<int>(r.Get(4));
-    p.numBack = static_cast<int>(r.Get(4));
-    p.numLfe = static_cast<int>(r.Get(2));
-    p.numAssoc = static_cast<int>(r.Get(3));
-    p.numValidCc = static_cast<int>(r.Get(4));
-    if ((p.monoMixdown = static_cast<int>(r.Get(1)))) r.Get(4);
-    if ((p.stereoMixdown = static_cast<int>(r.Get(1)))) r.Get(4);
-    if ((p.matrixMixdown = static_cast<int>(r.Get(1)))) r.Get(3);
-    for (int k = 0; k < p.numFront; ++k) {
-      p.frontIsCpe[k] = static_cast<int>(r.Get(1));
-      p.frontTag[k] = static_cast<int>(r.Get(4));
-    }
-    if (p.numSide) r.Get(5 * p.numSide);
-    for (int k = 0; k < p.numBack; ++k) {
-      p.backIsCpe[k] = static_cast<int>(r.Get(1));
-      p.backTag[k] = static_cast<int>(r.Get(4));
-    }
-    for (int k = 0; k < p.numLfe; ++k) p.lfeTag[k] = static_cast<int>(r.Get(4));
-    r.Get(4 * p.numAssoc + 5 * p.numValidCc);
+    if (out->bitstreamType == 0) r.Get(20);  // buffer fullness
+    r.Get(4);                                // element instance tag
+    const int objectType = static_cast<int>(r.Get(2)), sfIndex = static_cast<int>(r.Get(4));
+    const int front = static_cast<int>(r.Get(4)), side = static_cast<int>(r.Get(4)), back = static_cast<int>(r.Get(4));
+    const int lfe = static_cast<int>(r.Get(2)), assoc = static_cast<int>(r.Get(3)), cc = static_cast<int>(r.Get(4));
+    for (int mixdownBits : {4, 4, 3})
+      if (r.Get(1)) r.Get(mixdownBits);
+    r.Get(5 * (front + side + back + cc) + 4 * (lfe + assoc));
     while (r.pos % 8 && r.Ok())
       if (r.Get(1)) r.Fail("non-zero byte alignment bits");
-    p.commentBytes = static_cast<int>(r.Get(8));
-    r.Get(8 * p.commentBytes);
-    if (i == 0) {
-      out->pce = p;
-      out->bufferFullness = fullness;
-    }
+    r.Get(8 * static_cast<int>(r.Get(8)));  // comment field
+    if (i == 0) out->objectType = objectType, out->sfIndex = sfIndex;
   }
   out->headerBytes = static_cast<int>(r.pos / 8);
   return Finish(r, error);

@@ -11,6 +11,8 @@
 #include <complex>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "aacstream/aacstream.h"
 
@@ -60,9 +62,11 @@ Decoded RunDecoder(const std::vector<uint8_t>& stream, const std::string& comman
   return d;
 }
 
-// In-place radix-2 FFT (test code, independent of the encoder's primitives).
-void Fft(std::vector<std::complex<double>>& a) {
-  const size_t n = a.size();
+// Spectrum of n values of x (n a power of two) under a Hann window, by an in-place radix-2 FFT
+// (test code, independent of the encoder's primitives).
+std::vector<std::complex<double>> HannSpectrum(const std::function<double(size_t)>& x, size_t n) {
+  std::vector<std::complex<double>> a(n);
+  for (size_t i = 0; i < n; ++i) a[i] = x(i) * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
   for (size_t i = 1, j = 0; i < n; ++i) {
     size_t bit = n >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
@@ -82,6 +86,7 @@ void Fft(std::vector<std::complex<double>>& a) {
       }
     }
   }
+  return a;
 }
 
 std::vector<double> Mix(const Audio& a) {
@@ -104,21 +109,16 @@ std::string TempPath(const std::string& name) {
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes.clear();
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  std::fclose(f);
-  return true;
+  std::ifstream in(path, std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.is_open();
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return out.good();
 }
 
 bool ReadWav(const std::string& path, Audio& out) {
@@ -336,35 +336,24 @@ double LevelDb(const Audio& audio, int start, int count, int channel) {
 double DominantFrequency(const Audio& audio, int channel, int start, int count) {
   size_t n = 1;
   while (n * 2 <= static_cast<size_t>(count)) n *= 2;
-  std::vector<std::complex<double>> a(n);
-  for (size_t i = 0; i < n; ++i) {
-    const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n));
-    a[i] = audio.At(start + static_cast<int>(i), channel) * w;
-  }
-  Fft(a);
+  const auto a = HannSpectrum([&](size_t i) { return audio.At(start + static_cast<int>(i), channel); }, n);
   size_t peak = 1;
   for (size_t k = 1; k < n / 2; ++k)
     if (std::abs(a[k]) > std::abs(a[peak])) peak = k;
   const double l = std::log(std::abs(a[peak - 1]) + 1e-12), m = std::log(std::abs(a[peak]) + 1e-12),
                r = std::log(std::abs(a[peak + 1]) + 1e-12);
-  const double offset = 0.5 * (l - r) / (l - 2 * m + r);
-  return (static_cast<double>(peak) + offset) * audio.sampleRate / static_cast<double>(n);
+  return (static_cast<double>(peak) + 0.5 * (l - r) / (l - 2 * m + r)) * audio.sampleRate / static_cast<double>(n);
 }
 
 double BandwidthHz(const Audio& audio) {
-  const size_t n = 4096;
+  const size_t n = 4096, lowest = static_cast<size_t>(20.0 * n / audio.sampleRate) + 1;
   std::vector<double> power(n / 2, 0.0);
   const std::vector<double> mix = Mix(audio);
   for (size_t start = 0; start + n <= mix.size(); start += n / 2) {
-    std::vector<std::complex<double>> a(n);
-    for (size_t i = 0; i < n; ++i)
-      a[i] = mix[start + i] * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
-    Fft(a);
+    const auto a = HannSpectrum([&](size_t i) { return mix[start + i]; }, n);
     for (size_t k = 0; k < n / 2; ++k) power[k] += std::norm(a[k]);
   }
-  const size_t lowest = static_cast<size_t>(20.0 * n / audio.sampleRate) + 1;
-  double peak = 0;
-  for (size_t k = lowest; k < n / 2; ++k) peak = std::max(peak, power[k]);
+  const double peak = *std::max_element(power.begin() + static_cast<long>(lowest), power.end());
   if (peak == 0) return 0;
   size_t top = lowest;
   for (size_t k = lowest; k < n / 2; ++k)
