@@ -9,16 +9,19 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "aacstream/aacstream.h"
 #include "api/stream_context.h"
-#include "support/aac_parser.h"
+#include "support/audio_support.h"
 
+namespace aacs::testing {
 namespace {
 
 // Call sites of ReportError per source file, and why validated input cannot reach each:
@@ -30,36 +33,22 @@ namespace {
 //    and fails itself when it cannot (checked below).
 const std::map<std::string, int> kKnownSites = {{"enc/frame_pipeline.cpp", 1}, {"psych/psy_model.cpp", 3}};
 
-std::vector<std::string> SourceFiles() {
-  // The library's sources as the build globs them, listed by the shell (test code may use it).
-  std::vector<std::string> files;
-  FILE* p = popen(("cd '" + std::string(AACS_SOURCE_DIR) + "/src' && find . -name '*.cpp' -o -name '*.h'").c_str(), "r");
-  if (p == nullptr) return files;
-  char line[512];
-  while (std::fgets(line, sizeof line, p)) {
-    std::string name(line);
-    while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-    if (name.rfind("./", 0) == 0) name = name.substr(2);
-    files.push_back(name);
-  }
-  pclose(p);
-  return files;
-}
-
 TEST(FatalPaths, ErrorRoutineIsCalledOnlyFromSitesValidatedInputCannotReach) {
-  const std::vector<std::string> files = SourceFiles();
-  ASSERT_GT(files.size(), 50u);
+  const std::filesystem::path src = std::filesystem::path(AACS_SOURCE_DIR) / "src";
   std::map<std::string, int> sites;
-  for (const std::string& name : files) {
+  int files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
+    const std::string name = entry.path().lexically_relative(src).string(), ext = entry.path().extension().string();
+    if (ext != ".cpp" && ext != ".h") continue;
+    ++files;
     if (name.rfind("api/report.", 0) == 0) continue;
-    std::ifstream in(std::string(AACS_SOURCE_DIR) + "/src/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string s = text.str();
+    std::ifstream in(entry.path());
+    const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     for (size_t pos = s.find("ReportError("); pos != std::string::npos; pos = s.find("ReportError(", pos + 1)) ++sites[name];
     for (const char* exitCall : {"std::exit(", " exit(", "std::abort(", "abort()", "std::terminate("})
       EXPECT_EQ(s.find(exitCall), std::string::npos) << name << " ends the process with " << exitCall;
   }
+  EXPECT_GT(files, 50);
   EXPECT_EQ(sites, kKnownSites);
 }
 
@@ -73,67 +62,38 @@ TEST(FatalPaths, OpenCreatesTheModelBuffersSoEncodingNeverAllocatesThem) {
 
 // Twelve calls: two each of silence, full-scale noise, a full-scale square wave, a full-scale
 // Nyquist tone, full-scale DC and lone full-scale impulses; then a one-sample-frame last call.
-std::vector<short> ExtremeSignal(int channels, uint32_t seed) {
-  std::vector<short> pcm(static_cast<size_t>(12 * 1024 + 1) * channels);
+Audio ExtremeSignal(int rate, int channels, uint32_t seed) {
+  Audio a{rate, channels, std::vector<float>(static_cast<size_t>(12 * 1024 + 1) * channels)};
   uint32_t x = seed;
-  for (size_t i = 0; i < pcm.size(); ++i) {
+  for (size_t i = 0; i < a.samples.size(); ++i) {
     const size_t frame = i / static_cast<size_t>(channels);
-    const int part = static_cast<int>(frame / 2048);
     x = x * 1664525u + 1013904223u;
-    switch (part) {
-      case 0: pcm[i] = 0; break;
-      case 1: pcm[i] = static_cast<short>(x >> 16); break;
-      case 2: pcm[i] = (frame / 50) % 2 ? SHRT_MAX : SHRT_MIN; break;
-      case 3: pcm[i] = frame % 2 ? SHRT_MAX : SHRT_MIN; break;
-      case 4: pcm[i] = (i % channels) % 2 ? SHRT_MIN : SHRT_MAX; break;
-      default: pcm[i] = frame % 1500 == 0 ? SHRT_MIN : 0; break;
-    }
+    const int values[6] = {0, static_cast<short>(x >> 16), (frame / 50) % 2 ? SHRT_MAX : SHRT_MIN,
+                             frame % 2 ? SHRT_MAX : SHRT_MIN, (i % channels) % 2 ? SHRT_MIN : SHRT_MAX,
+                             frame % 1500 == 0 ? SHRT_MIN : 0};
+    a.samples[i] = static_cast<float>(values[std::min<size_t>(frame / 2048, 5)]);
   }
-  return pcm;
+  return a;
 }
 
-struct Layout {
-  int channels, lfe;
-};
-
 TEST(FatalPaths, ExtremeAcceptedInputsEncodeToTheEndAtBothEndsOfTheRateRange) {
-  const int rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
-  const Layout layouts[] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 1}, {6, 0}};
   const int qualities[] = {-1, 0, 5, 9, 10};
   int run = 0;
-  for (int rate : rates)
-    for (const Layout& layout : layouts) {
-      const int64_t low = std::max<int64_t>(8, (64LL * layout.channels * rate + 1023999) / 1024000);
-      const int64_t high = 6144LL * layout.channels * rate / 1024000;
-      for (const int64_t kbps : {low, high}) {
+  for (int rate : {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000})
+    for (const auto& [channels, lfe] : {std::pair{1, 0}, {2, 0}, {3, 0}, {4, 0}, {5, 0}, {6, 1}, {6, 0}}) {
+      const int low = std::max(8, static_cast<int>((64LL * channels * rate + 1023999) / 1024000));
+      for (const int kbps : {low, static_cast<int>(6144LL * channels * rate / 1024000)}) {
         ++run;
-        const int preset = run % 10, quality = qualities[run % 5], headerBits = run % 2 ? 56 : 58;
-        SCOPED_TRACE(testing::Message() << rate << " Hz, " << layout.channels << " ch, lfe " << layout.lfe << ", "
-                                        << kbps << " kbit/s, preset " << preset << ", quality " << quality);
-        const int keys[] = {AACSTREAM_OPT_ADTS_HEADER_BITS}, values[] = {headerBits};
-        StreamContext* s = aacStreamOpenEx32(0, 0, rate, static_cast<int>(kbps), layout.channels, layout.lfe, preset,
-                                             1, 2, 0, run % 3 == 0, quality, nullptr, nullptr, nullptr, nullptr,
-                                             nullptr, 0, keys, values, 1);
-        ASSERT_NE(s, nullptr);
-        const std::vector<short> pcm = ExtremeSignal(layout.channels, static_cast<uint32_t>(run));
-        std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s))), stream;
-        const int perCall = 1024 * layout.channels;
-        int result = 0, calls = 0;
-        for (size_t pos = 0; result == 0; pos += static_cast<size_t>(perCall), ++calls) {
-          const int count = static_cast<int>(std::min<size_t>(static_cast<size_t>(perCall), pcm.size() - pos));
-          int length = -1;
-          result = aacStreamEncodeFrame32(s, pcm.data() + pos, out.data(), count, &length);
-          ASSERT_NE(result, 1);
-          stream.insert(stream.end(), out.begin(), out.begin() + length);
-        }
-        int length = 0;
-        ASSERT_EQ(aacStreamFlush32(s, out.data(), &length), 0);
-        stream.insert(stream.end(), out.begin(), out.begin() + length);
-        aacStreamDestroy32(s);
-        std::vector<aacs::test::ParsedFrame> frames;
-        std::string error;
-        ASSERT_TRUE(aacs::test::ParseAdtsStream(stream.data(), stream.size(), headerBits, &frames, &error)) << error;
-        EXPECT_EQ(static_cast<int>(frames.size()), calls + 1);
+        const EncodeOptions o{.kbps = kbps, .adtsBits = run % 2 ? 56 : 58, .quality = qualities[run % 5],
+                              .preset = run % 10, .lfe = lfe, .psyOption = run % 3 == 0};
+        SCOPED_TRACE(::testing::Message() << rate << " Hz, " << channels << " ch, lfe " << lfe << ", " << kbps
+                                        << " kbit/s, preset " << o.preset << ", quality " << o.quality);
+        const Encoded enc = EncodeAudio(ExtremeSignal(rate, channels, static_cast<uint32_t>(run)), o);
+        ASSERT_TRUE(enc.opened);
+        ASSERT_EQ(enc.lastResult, 2);
+        ASSERT_EQ(enc.flushResult, 0);
+        const std::vector<aacs::test::ParsedFrame> frames = ParseFrames(enc.bytes, o.adtsBits);
+        EXPECT_EQ(static_cast<int>(frames.size()), enc.calls + 1);
         for (const auto& f : frames)
           for (const auto& e : f.elements) EXPECT_LE(e.bits, 6144 * e.numChannels);  // the decoder's input buffer
       }
@@ -141,3 +101,4 @@ TEST(FatalPaths, ExtremeAcceptedInputsEncodeToTheEndAtBothEndsOfTheRateRange) {
 }
 
 }  // namespace
+}  // namespace aacs::testing

@@ -84,7 +84,7 @@ struct Reader {
   const uint8_t* data;
   size_t sizeBits;
   size_t pos = 0;
-  std::string error;
+  std::string error{};
 
   bool Fail(const std::string& message) {
     if (error.empty()) {
@@ -106,6 +106,7 @@ struct Reader {
     }
     return v;
   }
+  int Int(int n) { return static_cast<int>(Get(n)); }
   bool Ok() const { return error.empty(); }
   // Reads one codeword of book; returns its row or -1.
   int Decode(const Book& book) {
@@ -119,13 +120,6 @@ struct Reader {
     return -1;
   }
 };
-
-Reader MakeReader(const uint8_t* data, size_t size) {
-  Reader r;
-  r.data = data;
-  r.sizeBits = size * 8;
-  return r;
-}
 
 struct Layout {
   const std::vector<int>* swb;
@@ -142,24 +136,24 @@ Layout LayoutOf(const ParsedIcsInfo& ics, int sfIndex) {
 
 bool ParseLtp(Reader& r, ParsedLtp& ltp, int maxSfb) {
   ltp = {};
-  ltp.present = static_cast<int>(r.Get(1));
+  ltp.present = r.Int(1);
   if (!ltp.present) return r.Ok();
-  ltp.lag = static_cast<int>(r.Get(11));
-  ltp.coef = static_cast<int>(r.Get(3));
+  ltp.lag = r.Int(11);
+  ltp.coef = r.Int(3);
   ltp.numLongUsed = std::min(maxSfb, 40);
-  for (int b = 0; b < ltp.numLongUsed; ++b) ltp.longUsed[b] = static_cast<int>(r.Get(1));
+  for (int b = 0; b < ltp.numLongUsed; ++b) ltp.longUsed[b] = r.Int(1);
   return r.Ok();
 }
 
 bool ParseIcsInfo(Reader& r, const StreamFormat& fmt, bool commonWindow, ParsedIcsInfo& ics) {
   ics = {};
   if (r.Get(1)) return r.Fail("ics_reserved_bit set");
-  ics.windowSequence = static_cast<int>(r.Get(2));
-  ics.windowShape = static_cast<int>(r.Get(1));
+  ics.windowSequence = r.Int(2);
+  ics.windowShape = r.Int(1);
   const Layout layout = LayoutOf(ics, fmt.sfIndex);
   if (layout.shortFrame) {
-    ics.maxSfb = static_cast<int>(r.Get(4));
-    ics.scaleFactorGrouping = static_cast<int>(r.Get(7));
+    ics.maxSfb = r.Int(4);
+    ics.scaleFactorGrouping = r.Int(7);
     ics.numWindowGroups = 1;
     ics.groupLength[0] = 1;
     for (int w = 1; w < 8; ++w) {
@@ -169,16 +163,16 @@ bool ParseIcsInfo(Reader& r, const StreamFormat& fmt, bool commonWindow, ParsedI
         ics.groupLength[ics.numWindowGroups++] = 1;
     }
   } else {
-    ics.maxSfb = static_cast<int>(r.Get(6));
+    ics.maxSfb = r.Int(6);
     ics.numWindowGroups = 1;
     ics.groupLength[0] = 1;
-    ics.predictorDataPresent = static_cast<int>(r.Get(1));
+    ics.predictorDataPresent = r.Int(1);
     if (ics.predictorDataPresent) {
       if (fmt.profile == 0) {
-        ics.predictorReset = static_cast<int>(r.Get(1));
-        if (ics.predictorReset) ics.predictorResetGroup = static_cast<int>(r.Get(5));
+        ics.predictorReset = r.Int(1);
+        if (ics.predictorReset) ics.predictorResetGroup = r.Int(5);
         ics.numPredictionUsed = std::min(ics.maxSfb, GetTables().predSfbMax[fmt.sfIndex]);
-        for (int b = 0; b < ics.numPredictionUsed; ++b) ics.predictionUsed[b] = static_cast<int>(r.Get(1));
+        for (int b = 0; b < ics.numPredictionUsed; ++b) ics.predictionUsed[b] = r.Int(1);
       } else if (fmt.profile == 3) {
         if (!ParseLtp(r, ics.ltp[0], ics.maxSfb)) return false;
         if (commonWindow && !ParseLtp(r, ics.ltp[1], ics.maxSfb)) return false;
@@ -198,10 +192,10 @@ bool ParseSections(Reader& r, ParsedChannel& c, const Layout& layout) {
   for (int g = 0; g < c.ics.numWindowGroups; ++g) {
     int k = 0;
     while (k < c.ics.maxSfb && r.Ok()) {
-      const int book = static_cast<int>(r.Get(4));
+      const int book = r.Int(4);
       if (book == 12) return r.Fail("reserved codebook 12");
       int len = 0, inc;
-      do len += inc = static_cast<int>(r.Get(lenBits));
+      do len += inc = r.Int(lenBits);
       while (inc == esc && r.Ok());
       if (len == 0 || k + len > c.ics.maxSfb) return r.Fail("section runs past max_sfb");
       for (int i = 0; i < len; ++i) c.codebook[g * c.ics.maxSfb + k + i] = book;
@@ -221,7 +215,7 @@ bool ParseScalefactors(Reader& r, ParsedChannel& c) {
     if (book == 0) continue;
     if (book == 13 && firstNoise) {
       firstNoise = false;
-      noise += static_cast<int>(r.Get(9)) - 256;
+      noise += r.Int(9) - 256;
       c.scalefactor[b] = noise;
       continue;
     }
@@ -237,35 +231,35 @@ bool ParseScalefactors(Reader& r, ParsedChannel& c) {
 }
 
 bool ParsePulses(Reader& r, ParsedChannel& c, bool shortFrame) {
-  c.pulseDataPresent = static_cast<int>(r.Get(1));
+  c.pulseDataPresent = r.Int(1);
   if (!c.pulseDataPresent) return r.Ok();
   if (shortFrame) return r.Fail("pulse data in an eight-short frame");
-  c.numPulse = static_cast<int>(r.Get(2)) + 1;
-  c.pulseStartSfb = static_cast<int>(r.Get(6));
+  c.numPulse = r.Int(2) + 1;
+  c.pulseStartSfb = r.Int(6);
   for (int i = 0; i < c.numPulse; ++i) {
-    c.pulseOffset[i] = static_cast<int>(r.Get(5));
-    c.pulseAmp[i] = static_cast<int>(r.Get(4));
+    c.pulseOffset[i] = r.Int(5);
+    c.pulseAmp[i] = r.Int(4);
   }
   return r.Ok();
 }
 
 bool ParseTns(Reader& r, ParsedChannel& c, bool shortFrame) {
-  c.tnsDataPresent = static_cast<int>(r.Get(1));
+  c.tnsDataPresent = r.Int(1);
   if (!c.tnsDataPresent) return r.Ok();
   const int windows = shortFrame ? 8 : 1;
   for (int w = 0; w < windows && r.Ok(); ++w) {
     ParsedTnsWindow& tw = c.tns[w];
-    tw.nFilt = static_cast<int>(r.Get(shortFrame ? 1 : 2));
+    tw.nFilt = r.Int(shortFrame ? 1 : 2);
     if (!tw.nFilt) continue;
-    tw.coefRes = static_cast<int>(r.Get(1)) + 3;
+    tw.coefRes = r.Int(1) + 3;
     for (int f = 0; f < tw.nFilt; ++f) {
       ParsedTnsFilter& flt = tw.filter[f];
-      flt.length = static_cast<int>(r.Get(shortFrame ? 4 : 6));
-      flt.order = static_cast<int>(r.Get(shortFrame ? 3 : 5));
+      flt.length = r.Int(shortFrame ? 4 : 6);
+      flt.order = r.Int(shortFrame ? 3 : 5);
       if (!flt.order) continue;
-      flt.direction = static_cast<int>(r.Get(1));
-      flt.coefCompress = static_cast<int>(r.Get(1));
-      for (int i = 0; i < flt.order; ++i) flt.coef[i] = static_cast<int>(r.Get(tw.coefRes - flt.coefCompress));
+      flt.direction = r.Int(1);
+      flt.coefCompress = r.Int(1);
+      for (int i = 0; i < flt.order; ++i) flt.coef[i] = r.Int(tw.coefRes - flt.coefCompress);
     }
   }
   return r.Ok();
@@ -276,7 +270,7 @@ int Escape(Reader& r) {
   while (r.Get(1) && r.Ok())
     if (++prefix > 8) return r.Fail("escape prefix too long"), 0;
   const int n = prefix + 4;
-  return (1 << n) + static_cast<int>(r.Get(n));
+  return (1 << n) + r.Int(n);
 }
 
 // One band of one window: width values of book into out.
@@ -332,7 +326,7 @@ bool ParseSpectrum(Reader& r, ParsedChannel& c, const Layout& layout) {
 }
 
 bool ParseChannelStream(Reader& r, const StreamFormat& fmt, bool commonWindow, ParsedChannel& c) {
-  c.globalGain = static_cast<int>(r.Get(8));
+  c.globalGain = r.Int(8);
   if (!commonWindow && !ParseIcsInfo(r, fmt, false, c.ics)) return false;
   const Layout layout = LayoutOf(c.ics, fmt.sfIndex);
   c.numBands = c.ics.maxSfb * c.ics.numWindowGroups;
@@ -346,25 +340,25 @@ bool ParseChannelStream(Reader& r, const StreamFormat& fmt, bool commonWindow, P
 bool ParseElements(Reader& r, const StreamFormat& fmt, ParsedFrame& out) {
   const size_t start = r.pos;
   for (;;) {
-    const int id = static_cast<int>(r.Get(3));
+    const int id = r.Int(3);
     if (!r.Ok()) return false;
     if (id == 7) break;
     if (id != 0 && id != 1 && id != 3) return r.Fail("unexpected element id " + std::to_string(id));
     ParsedElement e{};
     const size_t elementStart = r.pos - 3;
     e.id = id;
-    e.tag = static_cast<int>(r.Get(4));
+    e.tag = r.Int(4);
     e.numChannels = id == 1 ? 2 : 1;
     if (id == 1) {
-      e.commonWindow = static_cast<int>(r.Get(1));
+      e.commonWindow = r.Int(1);
       if (e.commonWindow) {
         if (!ParseIcsInfo(r, fmt, true, e.ch[0].ics)) return false;
         e.ch[1].ics = e.ch[0].ics;
-        e.msMaskPresent = static_cast<int>(r.Get(2));
+        e.msMaskPresent = r.Int(2);
         if (e.msMaskPresent == 3) return r.Fail("reserved ms_mask_present 3");
         if (e.msMaskPresent == 1)
           for (int b = 0; b < e.ch[0].ics.maxSfb * e.ch[0].ics.numWindowGroups; ++b)
-            e.msUsed[b] = static_cast<int>(r.Get(1));
+            e.msUsed[b] = r.Int(1);
       }
     }
     for (int k = 0; k < e.numChannels; ++k)
@@ -387,28 +381,17 @@ bool Finish(Reader& r, std::string* error) {
 }  // namespace
 
 bool ParseAdtsFrame(const uint8_t* data, size_t size, int headerBits, ParsedFrame* out, std::string* error) {
-  Reader r = MakeReader(data, size);
-  if (!GetTables().ok) r.Fail("cannot read the data/*.tsv tables");
-  if (!r.Ok()) return Finish(r, error);
+  Reader r{data, size * 8};
+  if (!GetTables().ok) return r.Fail("cannot read the data/*.tsv tables"), Finish(r, error);
   *out = ParsedFrame{};
   out->hasAdts = true;
   AdtsHeader& h = out->adts;
-  h.syncword = static_cast<int>(r.Get(12));
-  h.id = static_cast<int>(r.Get(1));
-  h.layer = static_cast<int>(r.Get(2));
-  h.protectionAbsent = static_cast<int>(r.Get(1));
-  h.profile = static_cast<int>(r.Get(2));
-  h.sfIndex = static_cast<int>(r.Get(4));
-  h.privateBit = static_cast<int>(r.Get(1));
-  h.channelConfig = static_cast<int>(r.Get(3));
-  h.originalCopy = static_cast<int>(r.Get(1));
-  h.home = static_cast<int>(r.Get(1));
-  h.emphasis = headerBits == 58 ? static_cast<int>(r.Get(2)) : -1;
-  h.copyrightIdBit = static_cast<int>(r.Get(1));
-  h.copyrightIdStart = static_cast<int>(r.Get(1));
-  h.frameLength = static_cast<int>(r.Get(13));
-  h.bufferFullness = static_cast<int>(r.Get(11));
-  h.numRawDataBlocks = static_cast<int>(r.Get(2));
+  int* fields[] = {&h.syncword, &h.id, &h.layer, &h.protectionAbsent, &h.profile, &h.sfIndex, &h.privateBit,
+                   &h.channelConfig, &h.originalCopy, &h.home, &h.emphasis, &h.copyrightIdBit, &h.copyrightIdStart,
+                   &h.frameLength, &h.bufferFullness, &h.numRawDataBlocks};
+  const int widths[] = {12, 1, 2, 1, 2, 4, 1, 3, 1, 1, headerBits == 58 ? 2 : 0, 1, 1, 13, 11, 2};
+  for (int i = 0; i < 16; ++i) *fields[i] = r.Int(widths[i]);
+  if (headerBits != 58) h.emphasis = -1;
   h.headerBits = static_cast<int>(r.pos);
   if (!r.Ok()) return Finish(r, error);
   if (h.syncword != 0xFFF) r.Fail("no ADTS syncword");
@@ -428,9 +411,8 @@ bool ParseAdtsFrame(const uint8_t* data, size_t size, int headerBits, ParsedFram
 
 bool ParseRawDataBlock(const uint8_t* data, size_t size, const StreamFormat& format, ParsedFrame* out,
                        std::string* error) {
-  Reader r = MakeReader(data, size);
-  if (!GetTables().ok) r.Fail("cannot read the data/*.tsv tables");
-  if (!r.Ok()) return Finish(r, error);
+  Reader r{data, size * 8};
+  if (!GetTables().ok) return r.Fail("cannot read the data/*.tsv tables"), Finish(r, error);
   *out = ParsedFrame{};
   if (!ParseElements(r, format, *out)) return Finish(r, error);
   out->totalBits = static_cast<int>(r.pos);
@@ -455,50 +437,26 @@ bool ParseAdtsStream(const uint8_t* data, size_t size, int headerBits, std::vect
 }
 
 bool ParseAdifHeader(const uint8_t* data, size_t size, AdifHeader* out, std::string* error) {
-  Reader r = MakeReader(data, size);
+  Reader r{data, size * 8};
   *out = AdifHeader{};
   if (r.Get(32) != 0x41444946u) r.Fail("no ADIF id");
-  out->copyrightIdPresent = static_cast<int>(r.Get(1));
-  if (out->copyrightIdPresent) r.Get(72);
-  out->originalCopy = static_cast<int>(r.Get(1));
-  out->home = static_cast<int>(r.Get(1));
-  out->bitstreamType = static_cast<int>(r.Get(1));
-  out->bitRate = static_cast<int>(r.Get(23));
-  out->numProgramConfigs = static_cast<int>(r.Get(4)) + 1;
+  if (r.Get(1)) r.Get(72);  // copyright id
+  r.Get(2);                 // original/copy, home
+  out->bitstreamType = r.Int(1);
+  out->bitRate = r.Int(23);
+  out->numProgramConfigs = r.Int(4) + 1;
   for (int i = 0; i < out->numProgramConfigs && r.Ok(); ++i) {
-    const int fullness = out->bitstreamType == 0 ? static_cast<int>(r.Get(20)) : 0;
-    ParsedProgramConfig p{};
-    p.elementInstanceTag = static_cast<int>(r.Get(4));
-    p.objectType = static_cast<int>(r.Get(2));
-    p.sfIndex = static_cast<int>(r.Get(4));
-    p.numFront = static_cast<int>(r.Get(4));
-    p.numSide = static_cast<int>(r.Get(4));
-    p.numBack = static_cast<int>(r.Get(4));
-    p.numLfe = static_cast<int>(r.Get(2));
-    p.numAssoc = static_cast<int>(r.Get(3));
-    p.numValidCc = static_cast<int>(r.Get(4));
-    if ((p.monoMixdown = static_cast<int>(r.Get(1)))) r.Get(4);
-    if ((p.stereoMixdown = static_cast<int>(r.Get(1)))) r.Get(4);
-    if ((p.matrixMixdown = static_cast<int>(r.Get(1)))) r.Get(3);
-    for (int k = 0; k < p.numFront; ++k) {
-      p.frontIsCpe[k] = static_cast<int>(r.Get(1));
-      p.frontTag[k] = static_cast<int>(r.Get(4));
-    }
-    if (p.numSide) r.Get(5 * p.numSide);
-    for (int k = 0; k < p.numBack; ++k) {
-      p.backIsCpe[k] = static_cast<int>(r.Get(1));
-      p.backTag[k] = static_cast<int>(r.Get(4));
-    }
-    for (int k = 0; k < p.numLfe; ++k) p.lfeTag[k] = static_cast<int>(r.Get(4));
-    r.Get(4 * p.numAssoc + 5 * p.numValidCc);
+    if (out->bitstreamType == 0) r.Get(20);  // buffer fullness
+    r.Get(4);                                // element instance tag
+    const int objectType = r.Int(2), sfIndex = r.Int(4), front = r.Int(4), side = r.Int(4), back = r.Int(4);
+    const int lfe = r.Int(2), assoc = r.Int(3), cc = r.Int(4);
+    for (int mixdownBits : {4, 4, 3})
+      if (r.Get(1)) r.Get(mixdownBits);
+    r.Get(5 * (front + side + back + cc) + 4 * (lfe + assoc));
     while (r.pos % 8 && r.Ok())
       if (r.Get(1)) r.Fail("non-zero byte alignment bits");
-    p.commentBytes = static_cast<int>(r.Get(8));
-    r.Get(8 * p.commentBytes);
-    if (i == 0) {
-      out->pce = p;
-      out->bufferFullness = fullness;
-    }
+    r.Get(8 * r.Int(8));  // comment field
+    if (i == 0) out->objectType = objectType, out->sfIndex = sfIndex;
   }
   out->headerBytes = static_cast<int>(r.pos / 8);
   return Finish(r, error);

@@ -99,18 +99,10 @@ bool ParseRawDataBlock(const uint8_t* data, size_t size, const StreamFormat& for
 bool ParseAdtsStream(const uint8_t* data, size_t size, int headerBits, std::vector<ParsedFrame>* out,
                      std::string* error);
 
-struct ParsedProgramConfig {
-  int elementInstanceTag, objectType, sfIndex;
-  int numFront, numSide, numBack, numLfe, numAssoc, numValidCc;
-  int monoMixdown, stereoMixdown, matrixMixdown;
-  int frontIsCpe[16], frontTag[16], backIsCpe[16], backTag[16], lfeTag[4];
-  int commentBytes;
-};
-
+// The ADIF header up to the end of its program configurations (of which the first one's object
+// type and sampling-frequency index are kept).
 struct AdifHeader {
-  int copyrightIdPresent, originalCopy, home, bitstreamType, bitRate, numProgramConfigs;
-  int bufferFullness;
-  ParsedProgramConfig pce;  // the first program configuration
+  int bitstreamType, bitRate, numProgramConfigs, objectType, sfIndex;
   int headerBytes;
 };
 

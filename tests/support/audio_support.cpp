@@ -11,6 +11,8 @@
 #include <complex>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "aacstream/aacstream.h"
 
@@ -19,20 +21,52 @@ namespace {
 
 uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
+void Put(std::vector<uint8_t>& v, uint32_t x, int bytes) {
+  for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
 }
-void PutTag(std::vector<uint8_t>& v, const char* tag) {
-  for (int i = 0; tag[i]; ++i) v.push_back(static_cast<uint8_t>(tag[i]));
-}
-void Put16(std::vector<uint8_t>& v, uint16_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
+void PutTag(std::vector<uint8_t>& v, const char* tag) { v.insert(v.end(), tag, tag + std::strlen(tag)); }
+
+short ToPcm(float s) { return static_cast<short>(std::clamp(std::lround(s), -32768L, 32767L)); }
+
+struct CommandResult {
+  int status = -1;
+  std::string output;  // stdout and stderr together
+};
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult r;
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
+  const int status = pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
 }
 
-// In-place radix-2 FFT (test code, independent of the encoder's primitives).
-void Fft(std::vector<std::complex<double>>& a) {
-  const size_t n = a.size();
+// Runs `command` (with IN and OUT replaced by temporary paths) on the stream and reads its WAV.
+Decoded RunDecoder(const std::vector<uint8_t>& stream, const std::string& command, const std::string& extension) {
+  Decoded d;
+  const std::string in = TempPath("in" + extension), out = TempPath("decoded.wav");
+  WriteFile(in, stream);
+  std::string c = command;
+  c.replace(c.find("IN"), 2, "'" + in + "'");
+  c.replace(c.find("OUT"), 3, "'" + out + "'");
+  const CommandResult r = RunCommand(c);
+  d.status = r.status;
+  d.errors = r.output;
+  ReadWav(out, d.audio);
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+  return d;
+}
+
+// Spectrum of n values of x (n a power of two) under a Hann window, by an in-place radix-2 FFT
+// (test code, independent of the encoder's primitives).
+std::vector<std::complex<double>> HannSpectrum(const std::function<double(size_t)>& x, size_t n) {
+  std::vector<std::complex<double>> a(n);
+  for (size_t i = 0; i < n; ++i) a[i] = x(i) * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
   for (size_t i = 1, j = 0; i < n; ++i) {
     size_t bit = n >> 1;
     for (; j & bit; bit >>= 1) j ^= bit;
@@ -52,6 +86,7 @@ void Fft(std::vector<std::complex<double>>& a) {
       }
     }
   }
+  return a;
 }
 
 std::vector<double> Mix(const Audio& a) {
@@ -74,21 +109,16 @@ std::string TempPath(const std::string& name) {
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bytes.clear();
-  uint8_t buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  std::fclose(f);
-  return true;
+  std::ifstream in(path, std::ios::binary);
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.is_open();
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return out.good();
 }
 
 bool ReadWav(const std::string& path, Audio& out) {
@@ -119,102 +149,111 @@ bool ReadWav(const std::string& path, Audio& out) {
 
 bool WriteWav(const std::string& path, const Audio& audio) {
   std::vector<uint8_t> v;
-  const uint32_t dataBytes = static_cast<uint32_t>(audio.samples.size() * 2);
+  const uint32_t dataBytes = static_cast<uint32_t>(audio.samples.size() * 2), rate = static_cast<uint32_t>(audio.sampleRate);
+  const uint32_t channels = static_cast<uint32_t>(audio.channels);
   PutTag(v, "RIFF");
-  Put32(v, 36 + dataBytes);
+  Put(v, 36 + dataBytes, 4);
   PutTag(v, "WAVEfmt ");
-  Put32(v, 16);
-  Put16(v, 1);
-  Put16(v, static_cast<uint16_t>(audio.channels));
-  Put32(v, static_cast<uint32_t>(audio.sampleRate));
-  Put32(v, static_cast<uint32_t>(audio.sampleRate * audio.channels * 2));
-  Put16(v, static_cast<uint16_t>(audio.channels * 2));
-  Put16(v, 16);
+  for (uint32_t x : {16u, 1u | channels << 16, rate, rate * channels * 2, channels * 2 | 16u << 16}) Put(v, x, 4);
   PutTag(v, "data");
-  Put32(v, dataBytes);
-  for (float s : audio.samples) Put16(v, static_cast<uint16_t>(static_cast<int16_t>(std::clamp(std::lround(s), -32768L, 32767L))));
+  Put(v, dataBytes, 4);
+  for (float s : audio.samples) Put(v, static_cast<uint16_t>(ToPcm(s)), 2);
   return WriteFile(path, v);
 }
 
-Audio Sine(int sampleRate, int channels, double seconds, double hz, double amplitude) {
+Audio Load(const std::string& name) {
   Audio a;
-  a.sampleRate = sampleRate;
-  a.channels = channels;
-  const int frames = static_cast<int>(seconds * sampleRate);
-  a.samples.resize(static_cast<size_t>(frames) * channels);
-  for (int i = 0; i < frames; ++i)
-    for (int c = 0; c < channels; ++c)
-      a.samples[static_cast<size_t>(i) * channels + c] = static_cast<float>(std::lround(amplitude * std::sin(2 * M_PI * hz * i / sampleRate)));
+  EXPECT_TRUE(ReadWav(DataPath(name), a)) << name;
   return a;
 }
 
-CommandResult RunCommand(const std::string& command) {
-  CommandResult r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-  const int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+Audio Sine(int sampleRate, int channels, double seconds, double hz, double amplitude, double hzStep) {
+  Audio a{sampleRate, channels, {}};
+  const int frames = static_cast<int>(seconds * sampleRate);
+  for (int i = 0; i < frames; ++i)
+    for (int c = 0; c < channels; ++c)
+      a.samples.push_back(static_cast<float>(std::lround(amplitude * std::sin(2 * M_PI * (hz + c * hzStep) * i / sampleRate))));
+  return a;
 }
+
+Audio Downmix(const Audio& in) {
+  Audio out{in.sampleRate, 1, {}};
+  for (int i = 0; i < in.Frames(); ++i) out.samples.push_back(std::floor(0.5f * (in.At(i, 0) + in.At(i, 1))));
+  return out;
+}
+
+namespace {
+
+StreamContext* Open(const EncodeOptions& o, int rate, int channels, const char* wav, const char* out) {
+  std::vector<int> keys{AACSTREAM_OPT_ADTS_HEADER_BITS}, values{o.adtsBits};
+  for (auto [k, v] : o.extra) keys.push_back(k), values.push_back(v);
+  const bool file = wav != nullptr;
+  return aacStreamOpenEx32(file, file, rate, o.kbps, channels, o.lfe, o.preset, o.lcOnly, o.headerType, o.bandwidth,
+                           o.psyOption, o.quality, wav, out, file ? "ab" : nullptr, nullptr, file ? "xyz" : nullptr,
+                           file ? 2020 : 2024, keys.data(), values.data(), static_cast<int>(keys.size()));
+}
+
+}  // namespace
 
 Encoded EncodeAudio(const Audio& in, const EncodeOptions& o) {
   Encoded e;
-  std::vector<int> keys{AACSTREAM_OPT_ADTS_HEADER_BITS}, values{o.adtsBits};
-  for (auto [k, v] : o.extra) keys.push_back(k), values.push_back(v);
-  StreamContext* s = aacStreamOpenEx32(0, 0, in.sampleRate, o.kbps, in.channels, o.lfe, o.preset, 1, o.headerType,
-                                       o.bandwidth, o.psyOption, o.quality, nullptr, nullptr, nullptr, nullptr,
-                                       nullptr, 2024, keys.data(), values.data(), static_cast<int>(keys.size()));
+  StreamContext* s = Open(o, in.sampleRate, in.channels, nullptr, nullptr);
   if (!s) return e;
   e.opened = true;
   if (o.configure) o.configure(s);
   std::vector<uint8_t> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
   std::vector<short> pcm(in.samples.size());
-  for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>(std::clamp(std::lround(in.samples[i]), -32768L, 32767L));
-  const int perCall = 1024 * in.channels;
-  const int total = static_cast<int>(pcm.size());
-  for (int pos = 0;; pos += perCall) {
-    const int count = std::min(perCall, total - pos);
-    int length = 0;
-    e.lastResult = aacStreamEncodeFrame32(s, pcm.data() + pos, out.data(), count, &length);
-    ++e.calls;
-    if (e.lastResult == 1) break;
-    e.bytes.insert(e.bytes.end(), out.begin(), out.begin() + length);
-    if (e.lastResult == 2) break;
-  }
+  std::transform(in.samples.begin(), in.samples.end(), pcm.begin(), ToPcm);
+  const int perCall = 1024 * in.channels, total = static_cast<int>(pcm.size());
   int length = 0;
-  if (aacStreamFlush32(s, out.data(), &length) == 0) e.bytes.insert(e.bytes.end(), out.begin(), out.begin() + length);
+  for (int pos = 0; e.lastResult != 1 && e.lastResult != 2; pos += perCall) {
+    if (o.beforeCall) o.beforeCall(s, e.calls);
+    e.lastResult = aacStreamEncodeFrame32(s, pcm.data() + pos, out.data(), std::min(perCall, total - pos), &length);
+    ++e.calls;
+    if (e.lastResult != 1) e.bytes.insert(e.bytes.end(), out.begin(), out.begin() + length);
+  }
+  e.flushResult = aacStreamFlush32(s, out.data(), &length);
+  if (e.flushResult == 0) e.bytes.insert(e.bytes.end(), out.begin(), out.begin() + length);
   aacStreamClose32(s);
   aacStreamDestroy32(s);
   return e;
 }
 
-Decoded DecodeFfmpeg(const std::vector<uint8_t>& stream, const std::string& extension) {
-  Decoded d;
-  const std::string in = TempPath("in" + extension), out = TempPath("ffmpeg.wav");
-  WriteFile(in, stream);
-  const CommandResult r = RunCommand("ffmpeg -nostdin -hide_banner -v error -y -i '" + in + "' -c:a pcm_s16le -f wav '" + out + "'");
-  d.status = r.status;
-  d.errors = r.output;
-  ReadWav(out, d.audio);
-  std::remove(in.c_str());
+Encoded EncodeFile(const std::string& wav, const EncodeOptions& o, int sampleRate, bool trailer) {
+  Encoded e;
+  const std::string out = TempPath("file_output.aac");
+  StreamContext* s = Open(o, sampleRate, 0, wav.c_str(), out.c_str());
+  if (!s) return e;
+  e.opened = true;
+  int length = 0;
+  do ++e.calls;
+  while ((e.lastResult = aacStreamEncodeFrame32(s, nullptr, nullptr, 0, &length)) == 0);
+  aacStreamClose32(s);
+  if (trailer) {
+    FILE* f = std::fopen(out.c_str(), "ab");
+    WriteVelmorAACHeader(s, f);
+    std::fclose(f);
+  }
+  aacStreamDestroy32(s);
+  ReadFile(out, e.bytes);
   std::remove(out.c_str());
-  return d;
+  return e;
+}
+
+Decoded DecodeFfmpeg(const std::vector<uint8_t>& stream, const std::string& extension) {
+  return RunDecoder(stream, "ffmpeg -nostdin -hide_banner -v error -y -i IN -c:a pcm_s16le -f wav OUT", extension);
 }
 
 Decoded DecodeFaad(const std::vector<uint8_t>& stream, bool legacyAdts, const std::string& extension) {
-  Decoded d;
-  const std::string in = TempPath("in" + extension), out = TempPath("faad.wav");
-  WriteFile(in, stream);
-  const CommandResult r = RunCommand(std::string("faad -q ") + (legacyAdts ? "-t " : "") + "-o '" + out + "' '" + in + "'");
-  d.status = r.status;
-  d.errors = r.output;
-  ReadWav(out, d.audio);
-  std::remove(in.c_str());
-  std::remove(out.c_str());
-  return d;
+  return RunDecoder(stream, std::string("faad -q ") + (legacyAdts ? "-t " : "") + "-o OUT IN", extension);
+}
+
+void ExpectBothDecodersClean(const Audio& in, const std::vector<uint8_t>& stream, double minSnrDb) {
+  const Decoded ffmpeg = DecodeFfmpeg(stream), faad = DecodeFaad(stream, false);
+  EXPECT_EQ(ffmpeg.errors, "");
+  EXPECT_EQ(faad.status, 0) << faad.errors;
+  EXPECT_GT(SnrDb(in, ffmpeg.audio, 1024), minSnrDb);
+  EXPECT_GT(SnrDb(in, faad.audio, 0), minSnrDb);
 }
 
 AdtsWalk WalkAdts(const std::vector<uint8_t>& b, int headerBits) {
@@ -239,6 +278,18 @@ AdtsWalk WalkAdts(const std::vector<uint8_t>& b, int headerBits) {
   }
   if (pos == b.size()) w.frames = frames;
   return w;
+}
+
+std::vector<test::ParsedFrame> ParseFrames(const std::vector<uint8_t>& stream, int headerBits) {
+  std::vector<test::ParsedFrame> frames;
+  std::string error;
+  EXPECT_TRUE(test::ParseAdtsStream(stream.data(), stream.size(), headerBits, &frames, &error)) << error;
+  return frames;
+}
+
+int FfmpegChannel(int channels, int ch) {
+  static const int kFromFfmpeg[7][6] = {{0}, {0}, {0, 1}, {2, 0, 1}, {2, 0, 1, 3}, {2, 0, 1, 3, 4}, {2, 0, 1, 4, 5, 3}};
+  return kFromFfmpeg[channels][ch];
 }
 
 int FindDelay(const Audio& reference, const Audio& decoded, int maxLag) {
@@ -271,12 +322,13 @@ double SnrDb(const Audio& reference, const Audio& decoded, int delay) {
   return 10.0 * std::log10(signal / noise);
 }
 
-double LevelDb(const Audio& audio, int start, int count) {
+double LevelDb(const Audio& audio, int start, int count, int channel) {
   const int end = count < 0 ? audio.Frames() : std::min(audio.Frames(), start + count);
   double sum = 0;
   long n = 0;
   for (int i = start; i < end; ++i)
-    for (int c = 0; c < audio.channels; ++c, ++n) sum += static_cast<double>(audio.At(i, c)) * audio.At(i, c);
+    for (int c = channel < 0 ? 0 : channel; c < (channel < 0 ? audio.channels : channel + 1); ++c, ++n)
+      sum += static_cast<double>(audio.At(i, c)) * audio.At(i, c);
   if (n == 0 || sum == 0) return -200.0;
   return 10.0 * std::log10(sum / n / (32768.0 * 32768.0));
 }
@@ -284,35 +336,24 @@ double LevelDb(const Audio& audio, int start, int count) {
 double DominantFrequency(const Audio& audio, int channel, int start, int count) {
   size_t n = 1;
   while (n * 2 <= static_cast<size_t>(count)) n *= 2;
-  std::vector<std::complex<double>> a(n);
-  for (size_t i = 0; i < n; ++i) {
-    const double w = 0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n));
-    a[i] = audio.At(start + static_cast<int>(i), channel) * w;
-  }
-  Fft(a);
+  const auto a = HannSpectrum([&](size_t i) { return audio.At(start + static_cast<int>(i), channel); }, n);
   size_t peak = 1;
   for (size_t k = 1; k < n / 2; ++k)
     if (std::abs(a[k]) > std::abs(a[peak])) peak = k;
   const double l = std::log(std::abs(a[peak - 1]) + 1e-12), m = std::log(std::abs(a[peak]) + 1e-12),
                r = std::log(std::abs(a[peak + 1]) + 1e-12);
-  const double offset = 0.5 * (l - r) / (l - 2 * m + r);
-  return (static_cast<double>(peak) + offset) * audio.sampleRate / static_cast<double>(n);
+  return (static_cast<double>(peak) + 0.5 * (l - r) / (l - 2 * m + r)) * audio.sampleRate / static_cast<double>(n);
 }
 
 double BandwidthHz(const Audio& audio) {
-  const size_t n = 4096;
+  const size_t n = 4096, lowest = static_cast<size_t>(20.0 * n / audio.sampleRate) + 1;
   std::vector<double> power(n / 2, 0.0);
   const std::vector<double> mix = Mix(audio);
   for (size_t start = 0; start + n <= mix.size(); start += n / 2) {
-    std::vector<std::complex<double>> a(n);
-    for (size_t i = 0; i < n; ++i)
-      a[i] = mix[start + i] * (0.5 - 0.5 * std::cos(2 * M_PI * static_cast<double>(i) / static_cast<double>(n)));
-    Fft(a);
+    const auto a = HannSpectrum([&](size_t i) { return mix[start + i]; }, n);
     for (size_t k = 0; k < n / 2; ++k) power[k] += std::norm(a[k]);
   }
-  const size_t lowest = static_cast<size_t>(20.0 * n / audio.sampleRate) + 1;
-  double peak = 0;
-  for (size_t k = lowest; k < n / 2; ++k) peak = std::max(peak, power[k]);
+  const double peak = *std::max_element(power.begin() + static_cast<long>(lowest), power.end());
   if (peak == 0) return 0;
   size_t top = lowest;
   for (size_t k = lowest; k < n / 2; ++k)

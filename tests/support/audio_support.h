@@ -1,12 +1,14 @@
 // tests/support/audio_support.h — what end-to-end tests need around the encoder: WAV files,
-// encoding through the public API, decoding with FFmpeg and faad, and the measures a listener
-// would notice (delay, level, SNR, dominant frequency, bandwidth).
+// encoding through the public API (memory or file input), decoding with FFmpeg and faad, and the
+// measures a listener would notice (delay, level, SNR, dominant frequency, bandwidth).
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/aac_parser.h"
 
 struct StreamContext;
 
@@ -26,15 +28,11 @@ bool ReadWav(const std::string& path, Audio& out);  // 16-bit PCM (any chunk lay
 bool WriteWav(const std::string& path, const Audio& audio);  // 16-bit PCM
 bool ReadFile(const std::string& path, std::vector<uint8_t>& bytes);
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+Audio Load(const std::string& name);  // a clip of tests/data; a test failure when unreadable
 
-// Synthetic signals at 16-bit scale.
-Audio Sine(int sampleRate, int channels, double seconds, double hz, double amplitude);
-
-struct CommandResult {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-CommandResult RunCommand(const std::string& command);
+// Synthetic signals at 16-bit scale; channel c carries hz + c * hzStep.
+Audio Sine(int sampleRate, int channels, double seconds, double hz, double amplitude, double hzStep = 0.0);
+Audio Downmix(const Audio& stereo);  // mono, floor of the mean of the two channels
 
 struct EncodeOptions {
   int kbps = 128;
@@ -45,20 +43,26 @@ struct EncodeOptions {
   int bandwidth = 0;
   int lfe = 0;
   int psyOption = 0;
-  std::vector<std::pair<int, int>> extra;  // further option keys
-  std::function<void(StreamContext*)> configure;  // test hook run right after open
+  int lcOnly = 1;
+  std::vector<std::pair<int, int>> extra{};  // further option keys
+  std::function<void(StreamContext*)> configure{};  // test hook run right after open
+  std::function<void(StreamContext*, int call)> beforeCall{};  // test hook run before every encode call
 };
 
 struct Encoded {
   std::vector<uint8_t> bytes;
   int calls = 0;
   int lastResult = -1;
+  int flushResult = -1;
   bool opened = false;
 };
 
 // Encodes with memory input and output: full calls of channels x 1024 samples, a short last
 // call (the remainder, at least one sample frame), then the flush frames.
 Encoded EncodeAudio(const Audio& in, const EncodeOptions& options);
+// The library reads the WAV file and writes the stream itself (resampling to sampleRate when it
+// is not 0), with texts "ab", none, "xyz" and year 2020; `trailer` appends the trailer record.
+Encoded EncodeFile(const std::string& wav, const EncodeOptions& options, int sampleRate = 0, bool trailer = false);
 
 struct Decoded {
   Audio audio;
@@ -69,6 +73,9 @@ struct Decoded {
 Decoded DecodeFfmpeg(const std::vector<uint8_t>& stream, const std::string& extension = ".aac");
 // faad decode; legacyAdts adds -t (the 58-bit header form).
 Decoded DecodeFaad(const std::vector<uint8_t>& stream, bool legacyAdts, const std::string& extension = ".aac");
+// Both decoders take a 56-bit ADTS stream of `in` without complaint, each above minSnrDb (FFmpeg
+// lags by 1024 samples, faad drops the first frame).
+void ExpectBothDecodersClean(const Audio& in, const std::vector<uint8_t>& stream, double minSnrDb);
 
 // ADTS walk: frame count (-1 when the lengths do not chain to the end) and the largest frame.
 struct AdtsWalk {
@@ -77,14 +84,20 @@ struct AdtsWalk {
   int profile = -1, sampleRateIndex = -1, channelConfig = -1;
 };
 AdtsWalk WalkAdts(const std::vector<uint8_t>& stream, int headerBits);
+// Every frame of an ADTS stream through the independent parser (a test failure when one fails).
+std::vector<test::ParsedFrame> ParseFrames(const std::vector<uint8_t>& stream, int headerBits = 56);
+
+// Decoder output channel carrying element-order channel ch (C L R Ls Rs LFE): FFmpeg's order is
+// L R C, L R C S, L R C Ls Rs and L R C LFE Ls Rs.
+int FfmpegChannel(int channels, int ch);
 
 // Delay of `decoded` against `reference` (positive: decoded lags), by cross-correlation of the
 // channel mix over lags 0..maxLag.
 int FindDelay(const Audio& reference, const Audio& decoded, int maxLag);
 // SNR in dB of decoded (shifted by delay) against reference over their common frames.
 double SnrDb(const Audio& reference, const Audio& decoded, int delay);
-// RMS level in dBFS of all channels (frames from start, count frames; count < 0: to the end).
-double LevelDb(const Audio& audio, int start = 0, int count = -1);
+// RMS level in dBFS of all channels or one (frames from start, count frames; count < 0: to the end).
+double LevelDb(const Audio& audio, int start = 0, int count = -1, int channel = -1);
 // Frequency of the strongest spectral peak of one channel (parabolic interpolation).
 double DominantFrequency(const Audio& audio, int channel, int start, int count);
 // Highest frequency where the long-term power spectrum is within 60 dB of its peak.

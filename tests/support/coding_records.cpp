@@ -9,44 +9,61 @@
 #include "enc/huffman.h"
 
 namespace aacs::test {
+namespace {
 
-void SetLongLayout(quant::ChannelCodingRecord& r, int sfIndex, int maxSfb, int seq) {
+// Band layouts in place (the record is cleared first).
+void SetLongLayout(quant::ChannelCodingRecord& r, int sfIndex, int maxSfb, int seq = 0) {
   std::memset(static_cast<void*>(&r), 0, sizeof r);
-  auto* rec = &r;
-  rec->windowSequence = seq;
-  rec->numWindowGroups = 1;
-  rec->groupLength[0] = 1;
-  rec->maxSfb = maxSfb;
-  rec->totalBands = maxSfb;
-  rec->sampleRateIndex = sfIndex;
-  for (int b = 0; b <= enc::kNumSwbLong[sfIndex]; ++b) rec->bandOffset[b] = enc::kSwbOffsetLong[sfIndex][b];
-  rec->cacheGain = -1;
+  r.windowSequence = seq;
+  r.numWindowGroups = 1;
+  r.groupLength[0] = 1;
+  r.maxSfb = maxSfb;
+  r.totalBands = maxSfb;
+  r.sampleRateIndex = sfIndex;
+  for (int b = 0; b <= enc::kNumSwbLong[sfIndex]; ++b) r.bandOffset[b] = enc::kSwbOffsetLong[sfIndex][b];
+  r.cacheGain = -1;
 }
+
+void SetShortLayout(quant::ChannelCodingRecord& r, int sfIndex, int maxSfb, const int* groupLengths, int numGroups) {
+  std::memset(static_cast<void*>(&r), 0, sizeof r);
+  r.windowSequence = kEightShort;
+  r.numWindowGroups = numGroups;
+  r.maxSfb = maxSfb;
+  r.totalBands = maxSfb * numGroups;
+  r.sampleRateIndex = sfIndex;
+  int offset = 0, band = 0;
+  for (int g = 0; g < numGroups; ++g) {
+    r.groupLength[g] = groupLengths[g];
+    for (int b = 0; b < maxSfb; ++b) {
+      r.bandOffset[band++] = offset;
+      offset += (enc::kSwbOffsetShort[sfIndex][b + 1] - enc::kSwbOffsetShort[sfIndex][b]) * groupLengths[g];
+    }
+  }
+  r.bandOffset[band] = offset;
+  r.cacheGain = -1;
+}
+
+// Bitstream scalefactors: random walk within +-20 per band around gain, codebooks from the
+// plain chooser, noise energies for codebook-13 bands.
+void ChooseFinalCodebooks(quant::ChannelCodingRecord& rec, std::mt19937& rng, int globalGain) {
+  rec.globalGain = globalGain;
+  for (int b = 0; b < rec.totalBands; ++b)
+    if (rec.codebook[b] != kNoiseCodebook) rec.codebook[b] = 0;
+  enc::CountChannelSpectralBits(rec, 0);
+  int sf = globalGain;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    sf = std::clamp(sf + static_cast<int>(rng() % 41) - 20, 0, 255);
+    rec.scalefactor[b] = sf;
+    rec.noiseEnergy[b] = globalGain + static_cast<int>(rng() % 201) - 100;
+  }
+}
+
+}  // namespace
 
 RecordPtr MakeLongRecord(int sfIndex, int maxSfb, int seq) {
   auto rec = std::make_unique<quant::ChannelCodingRecord>();
   SetLongLayout(*rec, sfIndex, maxSfb, seq);
   return rec;
-}
-
-void SetShortLayout(quant::ChannelCodingRecord& r, int sfIndex, int maxSfb, const int* groupLengths, int numGroups) {
-  std::memset(static_cast<void*>(&r), 0, sizeof r);
-  auto* rec = &r;
-  rec->windowSequence = kEightShort;
-  rec->numWindowGroups = numGroups;
-  rec->maxSfb = maxSfb;
-  rec->totalBands = maxSfb * numGroups;
-  rec->sampleRateIndex = sfIndex;
-  int offset = 0, band = 0;
-  for (int g = 0; g < numGroups; ++g) {
-    rec->groupLength[g] = groupLengths[g];
-    for (int b = 0; b < maxSfb; ++b) {
-      rec->bandOffset[band++] = offset;
-      offset += (enc::kSwbOffsetShort[sfIndex][b + 1] - enc::kSwbOffsetShort[sfIndex][b]) * groupLengths[g];
-    }
-  }
-  rec->bandOffset[band] = offset;
-  rec->cacheGain = -1;
 }
 
 RecordPtr MakeShortRecord(int sfIndex, int maxSfb, const int* groupLengths, int numGroups) {
@@ -64,19 +81,6 @@ void FillRandomSpectrum(quant::ChannelCodingRecord& rec, std::mt19937& rng, int 
     std::uniform_int_distribution<int> value(-limit, limit);
     for (int i = rec.bandOffset[b]; i < rec.bandOffset[b + 1]; ++i) rec.q[i] = rng() % 3 ? value(rng) : 0;
     rec.recompute[b] = 1;
-  }
-}
-
-void ChooseFinalCodebooks(quant::ChannelCodingRecord& rec, std::mt19937& rng, int globalGain) {
-  rec.globalGain = globalGain;
-  for (int b = 0; b < rec.totalBands; ++b)
-    if (rec.codebook[b] != kNoiseCodebook) rec.codebook[b] = 0;
-  enc::CountChannelSpectralBits(rec, 0);
-  int sf = globalGain;
-  for (int b = 0; b < rec.totalBands; ++b) {
-    sf = std::clamp(sf + static_cast<int>(rng() % 41) - 20, 0, 255);
-    rec.scalefactor[b] = sf;
-    rec.noiseEnergy[b] = globalGain + static_cast<int>(rng() % 201) - 100;
   }
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 #include <memory>
 #include <random>
-
 #include <vector>
 
 #include "api/stream_context.h"
@@ -14,10 +13,6 @@ namespace aacs::test {
 using RecordPtr = std::unique_ptr<quant::ChannelCodingRecord>;
 using StreamPtr = std::unique_ptr<StreamContext>;
 
-// Band layouts in place (the record is cleared first).
-void SetLongLayout(quant::ChannelCodingRecord& rec, int sfIndex, int maxSfb, int seq = 0);
-void SetShortLayout(quant::ChannelCodingRecord& rec, int sfIndex, int maxSfb, const int* groupLengths, int numGroups);
-
 // Zeroed record for a long frame (window sequence seq) at sampling-frequency index sfIndex.
 RecordPtr MakeLongRecord(int sfIndex, int maxSfb, int seq = 0);
 // Zeroed eight-short record with the given group lengths (summing to 8), bands grouped and
@@ -27,10 +22,6 @@ RecordPtr MakeShortRecord(int sfIndex, int maxSfb, const int* groupLengths, int 
 // Fills every coded band with random signed values up to maxValue (per band, a random limit
 // drawn from the whole range so that every codebook is exercised), zero bands included.
 void FillRandomSpectrum(quant::ChannelCodingRecord& rec, std::mt19937& rng, int maxValue);
-
-// Bitstream scalefactors: random walk within +-20 per band around gain, codebooks from the
-// plain chooser, noise energies for codebook-13 bands.
-void ChooseFinalCodebooks(quant::ChannelCodingRecord& rec, std::mt19937& rng, int globalGain);
 
 // Zeroed stream with its channel map built: LC, 56- or 58-bit ADTS (headerType 2) or raw.
 StreamPtr MakeStream(int numChannels, int lastChannelIsLfe, int sfIndex, int headerType = 2, int adtsBits = 56);
