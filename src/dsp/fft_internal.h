@@ -1,4 +1,4 @@
-// dsp/fft_internal.h — layout of the FFT specification, shared by every FFT kernel.
+// dsp/fft_internal.h — layout of the FFT spec record, shared by every FFT kernel.
 //
 // A complex transform of n = 2^order points runs as: a first pass that gathers the input in
 // bit-reversed order and does the length-4 butterflies (or handles n < 4 directly), radix-4
@@ -40,7 +40,7 @@ struct FftSpec {
   float forwardScale;  // 1 when unscaled
   float inverseScale;
   FftCore core;        // complex: order points; real: order - 1 points (order >= 1)
-  // Real specifications: cos and -sin of 2 pi k / N for k <= N/4, the untangling twiddles.
+  // Real spec records: cos and -sin of 2 pi k / N for k <= N/4, the untangling twiddles.
   const float* realCos;
   const float* realSin;
 };
@@ -67,7 +67,7 @@ struct FftWork {
   FftWork& operator=(const FftWork&) = delete;
 };
 
-// Specification constructor with an explicit memory limit in bytes (0: none) for tables plus
+// Spec constructor with an explicit memory limit in bytes (0: none) for tables plus
 // one transform's buffers; the create primitives pass the installed memory.
 int CreateFftSpecWithLimit(FftSpec** spec, int order, int flag, int hint, bool real,
                            std::uint64_t memoryLimit);

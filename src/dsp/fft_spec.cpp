@@ -1,6 +1,6 @@
-// dsp/fft_spec.cpp — FFT specifications: argument checks, memory rule and table building.
+// dsp/fft_spec.cpp — FFT spec records: argument checks, memory rule and table building.
 //
-// A specification is one aligned block: the record followed by its tables.  Twiddles are
+// A spec record is one aligned block: the record followed by its tables.  Twiddles are
 // computed in double precision from exactly reduced angles, so that every table entry is
 // the correctly rounded float of its root of unity.
 #include <cmath>

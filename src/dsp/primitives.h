@@ -28,10 +28,10 @@ constexpr int kStsNullPtrErr = -8;       // a required pointer is null
 constexpr int kStsMemAllocErr = -9;      // memory could not be obtained
 constexpr int kStsFftOrderErr = -15;     // FFT order outside 0..30
 constexpr int kStsFftFlagErr = -16;      // unknown scaling flag
-constexpr int kStsContextMatchErr = -17; // specification of the wrong kind
+constexpr int kStsContextMatchErr = -17; // spec record of the wrong kind
 constexpr int kStsFirLenErr = -26;       // FIR tap count below 1
 
-// Scaling flags of the FFT specification constructors.
+// Scaling flags of the FFT spec constructors.
 constexpr int kFftDivFwdByN = 1;
 constexpr int kFftDivInvByN = 2;
 constexpr int kFftDivBySqrtN = 4;
@@ -42,7 +42,7 @@ struct FirState;  // opaque: mark "10IF" (or "30IF"), taps reversed, delay line
 
 // FFT work buffers: a transform given a null work buffer allocates one itself (and fails
 // with kStsMemAllocErr when it cannot); a caller that wants no allocation passes a buffer of
-// at least FftWorkBufferFloats(spec) floats (2 * 2^order for a complex specification, 2^order
+// at least FftWorkBufferFloats(spec) floats (2 * 2^order for a complex spec, 2^order
 // for a real one), 32-byte aligned and overlapping neither source nor destination.  Source
 // and destination may be the same buffer.
 std::size_t FftWorkBufferFloats(const FftSpec* spec);
@@ -154,8 +154,8 @@ inline void* AlignedAlloc(std::size_t bytes) { return Slot<AlignedAllocFn>(kSlot
 inline void AlignedFree(void* p) { Slot<AlignedFreeFn>(kSlotAlignedFree)(p); }
 inline int FirStateFree(FirState* s) { return Slot<FirStateFreeFn>(kSlotFirStateFree)(s); }
 inline int VecMaxAbs(const float* src, int len, float* result) { return Slot<VecMaxAbsFn>(kSlotVecMaxAbs)(src, len, result); }
-// FFT specifications: order 0..30, flag one of kFftDivFwdByN, kFftDivInvByN, kFftDivBySqrtN,
-// kFftNoDiv; the hint is ignored.  *spec is null after a failure.  A specification whose
+// FFT spec records: order 0..30, flag one of kFftDivFwdByN, kFftDivInvByN, kFftDivBySqrtN,
+// kFftNoDiv; the hint is ignored.  *spec is null after a failure.  A spec whose
 // tables and transform buffers could not fit into the installed memory fails with
 // kStsMemAllocErr.
 inline int FftRealSpecCreate(FftSpec** spec, int order, int flag, int hint) {

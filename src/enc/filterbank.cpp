@@ -245,7 +245,7 @@ void LongMdct(float* buffer, FilterbankState& fb) { Mdct(buffer, kLongN, fb.fft5
 void ShortMdct(float* buffer, FilterbankState& fb) { Mdct(buffer, kShortN, fb.fft64, Rotations().shortForward, fb); }
 
 // x[n] = (2/N) sum_k X[k] cos(2 pi / N (n + (N/2 + 1)/2)(k + 1/2)), times 4/N because the
-// FFT specification divides its inverse by N/4.
+// FFT spec divides its inverse by N/4.
 void Imdct(float* buffer, int n, FilterbankState& fb) {
   if (n != kLongN && n != kShortN) return;
   const dsp::FftSpec* spec = n == kLongN ? fb.fft512 : fb.fft64;

@@ -14,7 +14,7 @@ const float* SineWindowShort();  // 128
 const float* KbdWindowLong();    // 1024, alpha 4
 const float* KbdWindowShort();   // 128, alpha 6
 
-// Creates the stream's FFT specifications (orders 9 and 6; inverse divided by N, forward
+// Creates the stream's FFT spec records (orders 9 and 6; inverse divided by N, forward
 // unscaled) and builds the window tables; 0 on success, 1 without memory.  The state must be
 // zeroed or released; a failed init leaves it released.
 int FilterbankInit(FilterbankState& fb);

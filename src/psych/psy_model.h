@@ -16,11 +16,11 @@ void AnalyseFrame(StreamContext& ctx, const float* const* input, PsyLongResult* 
 // model computed in its previous call for channel ch, or null when it did not compute them.
 const float* PsyPreviousLongSpectrum(const StreamContext& ctx, int ch);
 const float* PsyPreviousShortSpectrum(const StreamContext& ctx, int ch);
-// Creates the model's FFT specifications, MDCT set-up and attack filters if they do not exist
+// Creates the model's FFT spec records, MDCT set-up and attack filters if they do not exist
 // yet; 0 on success, 1 without memory (everything released again).  AnalyseFrame calls it
 // itself; stream open may call it first so that a memory failure fails the open.
 int PsyModelAllocate(StreamContext& ctx);
-// Releases what the model allocated (FFT specifications, FIR states).
+// Releases what the model allocated (FFT spec records, FIR states).
 void ReleasePsyModel(StreamContext& ctx);
 
 // The long MDCT lines (1024) that the model computed in its previous call for channel ch: the

@@ -136,7 +136,7 @@ struct PsyWorkArea {
 
 struct PsyModelState {
   int psyInitDone;  // set by the first analysed frame of the stream
-  int allocated;    // FFT specifications and FIR states exist
+  int allocated;    // FFT spec records and FIR states exist
   int blockType[kMaxPsySlots];  // the model's kept block decision per slot
   int analysedLines;       // long lines whose unpredictability is measured
   int noiseFlagStartLine;  // bands starting below are never noise-substituted
