@@ -109,16 +109,14 @@ struct AwsFixture {
       w.shortPartEnergy[win][0] = std::exp(pe[win]);
     }
   }
-  float RunA(const float* pe) {
+  float Run(const float* pe, bool variantB) {
     SetPe(pe);
-    PerformAwsA(t, st, w, 10, 100, kAwsDecide, *s);
+    if (variantB) PerformAwsB(t, st, w, kAwsDecide, *s);
+    else PerformAwsA(t, st, w, 10, 100, kAwsDecide, *s);
     return w.attackFlag;
   }
-  float RunB(const float* pe) {
-    SetPe(pe);
-    PerformAwsB(t, st, w, kAwsDecide, *s);
-    return w.attackFlag;
-  }
+  float RunA(const float* pe) { return Run(pe, false); }
+  float RunB(const float* pe) { return Run(pe, true); }
 };
 
 TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRisesAndUnknownModesWarn) {
