@@ -157,8 +157,7 @@ std::vector<float> Step(int at, float level) {
 }
 
 TEST(AttackDetector, FiresAbovePeak100OnASegmentTenTimesTheOneBefore) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 1);
+  test::Stream s(44100, 1);
   ASSERT_EQ(PsyModelAllocate(*s), 0);
   EXPECT_EQ(DetectAttackSimple(*s, 0, Step(600, 100.0f).data()), 0);
   EXPECT_EQ(DetectAttackSimple(*s, 1, Step(600, 101.0f).data()), 1);

@@ -18,8 +18,7 @@ const std::vector<std::pair<double, double>> kChord = {{440.0, 3000.0}, {1250.0,
 
 TEST(PsyModel, DigitalSilenceGivesZeroRatiosZeroEntropyAndTwoGroupsOfFour) {
   for (int channels : {1, 2}) {
-    test::Stream s;
-    test::SetModelDefaults(*s, 44100, channels);
+    test::Stream s(44100, channels);
     const Frame silence(channels, std::vector<float>(kFrameLength, 0.0f));
     for (int i = 0; i < 3; ++i) Analyse(*s, silence);
     for (int c = 0; c < channels; ++c) {
@@ -38,8 +37,7 @@ TEST(PsyModel, DigitalSilenceGivesZeroRatiosZeroEntropyAndTwoGroupsOfFour) {
 
 // Blocks decided for a stationary chord with a click at sample `at` of frame `clickFrame`.
 std::vector<int> Decisions(int channels, int tda, int clickFrame, int clickChannel, int at = 300) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, channels);
+  test::Stream s(44100, channels);
   s->timeDomainAttack = tda;
   s->peakTonality = tda;  // both belong to the lower quality levels
   std::vector<int> blocks;
@@ -76,8 +74,7 @@ TEST(PsyModel, AClickInTheNewestFrameSwitchesToShortWhileSteadyTonesStayLong) {
 }
 
 TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 2);
+  test::Stream s(44100, 2);
   test::Noise noise(11);
   for (int f = 0; f < 4; ++f) {
     std::vector<float> x = noise.Frame(4000.0f);
@@ -94,8 +91,7 @@ TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
   for (int b = 0; b < 49; ++b) EXPECT_EQ(s->psyLong[0][7].ratio[b], 0.0f);
   EXPECT_GT(s->psyLong[0][6].pe, 0.0f);
 
-  test::Stream q;
-  test::SetModelDefaults(*q, 44100, 2);
+  test::Stream q(44100, 2);
   for (int f = 0; f < 4; ++f) Analyse(*q, {noise.Frame(4000.0f), std::vector<float>(kFrameLength, 0.0f)});
   for (int b = 0; b < 49; ++b) EXPECT_EQ(q->psyLong[0][1].msUsed[b], 0) << b;
   for (int w = 0; w < 8; ++w)
@@ -103,9 +99,7 @@ TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
 }
 
 TEST(PsyModel, LfeReportsFixedRatiosAndALongBlock) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 48000, 6);
-  test::SetLayout(*s, 6, true);
+  test::Stream s(48000, 6, true);
   test::Noise noise(2);
   for (int f = 0; f < 3; ++f) {
     Frame frame;
@@ -131,8 +125,7 @@ TEST(PsyModel, LfeReportsFixedRatiosAndALongBlock) {
 
 TEST(PsyModel, NoiseLikeBandsAboveTheStartFrequencyAreMarkedOnlyWithOptionB) {
   for (int optionB : {0, 1}) {
-    test::Stream s;
-    test::SetModelDefaults(*s, 44100, 1);
+    test::Stream s(44100, 1);
     s->psyOptionB = optionB;
     test::Noise noise(9);
     for (int f = 0; f < 3; ++f) Analyse(*s, {noise.Frame(8000.0f)});
@@ -145,8 +138,7 @@ TEST(PsyModel, NoiseLikeBandsAboveTheStartFrequencyAreMarkedOnlyWithOptionB) {
     EXPECT_TRUE(optionB ? marked >= 12 : marked == 0) << marked;
   }
   // A pure tone is not noise: its band stays unmarked.
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 1);
+  test::Stream s(44100, 1);
   s->psyOptionB = 1;
   for (int f = 0; f < 3; ++f) Analyse(*s, {test::Tones(f * 1024, 44100, {{10000.0, 8000.0}})});
   const int line = static_cast<int>(10000.0 / 44100.0 * 2048.0);
@@ -156,8 +148,7 @@ TEST(PsyModel, NoiseLikeBandsAboveTheStartFrequencyAreMarkedOnlyWithOptionB) {
 }
 
 TEST(PsyModel, PreviousSpectraEqualTheFilterbankTransformOfTheSameBlock) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 48000, 1);
+  test::Stream s(48000, 1);
   enc::FilterbankState fb{};
   ASSERT_EQ(enc::FilterbankInit(fb), 0);
   test::Noise noise(4);
@@ -190,8 +181,7 @@ TEST(PsyModelDeathTest, ARateWithoutBandTablesEndsWithTheCbAdaptMessage) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        test::Stream s;
-        test::SetModelDefaults(*s, 37800, 1);
+        test::Stream s(37800, 1);
         Analyse(*s, {std::vector<float>(kFrameLength, 0.0f)});
       },
       testing::ExitedWithCode(255), "cb_adapt_init\\(\\): sampling rate 37800.000000 not found");

@@ -43,22 +43,20 @@ void FillSpectrum(std::vector<float>& x, uint32_t seed, float level, int period)
   }
 }
 
-// Band energies in coding order (groups of eight-short blocks summed over their windows).
-void ComputeEnergies(Channel& c) {
-  const ChannelCodingRecord& rec = c.rec();
-  const bool isShort = rec.windowSequence == kEightShort;
-  int band = 0, window = 0;
-  for (int g = 0; g < rec.numWindowGroups; ++g) {
-    for (int b = 0; b < rec.maxSfb; ++b, ++band) {
-      c.energy[band] = 0.0f;
+// Calls f(band, line) for every line of every band in coding order (the bands of a group of
+// eight-short windows span all its windows).
+template <class F>
+void ForEachCodedLine(const ChannelCodingRecord& rec, F f) {
+  const int stride = rec.windowSequence == kEightShort ? kShortLength : 0;
+  for (int g = 0, band = 0, window = 0; g < rec.numWindowGroups; window += rec.groupLength[g++])
+    for (int b = 0; b < rec.maxSfb; ++b, ++band)
       for (int w = window; w < window + rec.groupLength[g]; ++w)
-        for (int i = rec.swbOffset[b]; i < rec.swbOffset[b + 1]; ++i) {
-          const float v = c.spectrum[(isShort ? w * kShortLength : 0) + i];
-          c.energy[band] += v * v;
-        }
-    }
-    window += rec.groupLength[g];
-  }
+        for (int i = rec.swbOffset[b]; i < rec.swbOffset[b + 1]; ++i) f(band, w * stride + i);
+}
+
+void ComputeEnergies(Channel& c) {
+  std::fill(c.energy.begin(), c.energy.end(), 0.0f);
+  ForEachCodedLine(c.rec(), [&](int band, int line) { c.energy[band] += c.spectrum[line] * c.spectrum[line]; });
 }
 
 // A mono Main-profile stream (so the loops hand back their reconstruction) with a long layout
@@ -105,28 +103,19 @@ double ExpectDecoderSeesTheReconstruction(Channel& c) {
   EXPECT_EQ(frameBits, enc::CountFixedSideBits(ctx) - 7 + rec.lastBits + rec.sideBits);
   const test::ParsedChannel& p = frame.elements[0].ch[0];
   EXPECT_EQ(p.globalGain, rec.globalGain);
-  const bool isShort = rec.windowSequence == kEightShort;
+  for (int band = 0; band < rec.totalBands; ++band) EXPECT_EQ(p.codebook[band], rec.codebook[band]) << band;
   double signal = 1e-30, noise = 1e-30;
-  int band = 0, window = 0;
-  for (int g = 0; g < rec.numWindowGroups; ++g) {
-    for (int b = 0; b < rec.maxSfb; ++b, ++band) {
-      EXPECT_EQ(p.codebook[band], rec.codebook[band]) << band;
-      for (int win = window; win < window + rec.groupLength[g]; ++win)
-        for (int i = rec.swbOffset[b]; i < rec.swbOffset[b + 1]; ++i) {
-          const int line = (isShort ? win * kShortLength : 0) + i;
-          double expected = 0.0;
-          if (p.codebook[band] >= 1 && p.codebook[band] <= 11) {
-            const int q = p.q[line];
-            expected = std::copysign(std::pow(std::abs(q), 4.0 / 3.0), q) * std::exp2((p.scalefactor[band] - 100) / 4.0);
-          }
-          EXPECT_NEAR(ctx.reconSpectrum[0][line], expected, 1e-4 * std::abs(expected) + 1e-6) << line;
-          const double x = c.spectrum[line];
-          signal += x * x;
-          noise += (expected - x) * (expected - x);
-        }
+  ForEachCodedLine(rec, [&](int band, int line) {
+    double expected = 0.0;
+    if (p.codebook[band] >= 1 && p.codebook[band] <= 11) {
+      const int q = p.q[line];
+      expected = std::copysign(std::pow(std::abs(q), 4.0 / 3.0), q) * std::exp2((p.scalefactor[band] - 100) / 4.0);
     }
-    window += rec.groupLength[g];
-  }
+    EXPECT_NEAR(ctx.reconSpectrum[0][line], expected, 1e-4 * std::abs(expected) + 1e-6) << line;
+    const double x = c.spectrum[line];
+    signal += x * x;
+    noise += (expected - x) * (expected - x);
+  });
   return 10.0 * std::log10(signal / noise);
 }
 
