@@ -84,14 +84,10 @@ std::vector<double> LongSequenceWindow(int seq, int shape, int prevShape) {
   const float* longR = shape == kKbdWindow ? KbdWindowLong() : SineWindowLong();
   const float* shortL = prevShape == kKbdWindow ? KbdWindowShort() : SineWindowShort();
   const float* shortR = shape == kKbdWindow ? KbdWindowShort() : SineWindowShort();
-  std::vector<double> w(2048, 0.0);
-  for (int i = 0; i < 1024; ++i) {
-    if (seq == kLongStop) w[i] = i < 448 ? 0.0 : i < 576 ? shortL[i - 448] : 1.0;
-    else w[i] = longL[i];
-  }
-  for (int i = 1024; i < 2048; ++i) {
-    if (seq == kLongStart) w[i] = i < 1472 ? 1.0 : i < 1600 ? shortR[127 - (i - 1472)] : 0.0;
-    else w[i] = longR[2047 - i];
+  std::vector<double> w(2048);
+  for (int i = 0; i < 1024; ++i) {  // the right half mirrors the left
+    w[i] = seq != kLongStop ? longL[i] : i < 448 ? 0.0 : i < 576 ? shortL[i - 448] : 1.0;
+    w[2047 - i] = seq != kLongStart ? longR[i] : i < 448 ? 0.0 : i < 576 ? shortR[i - 448] : 1.0;
   }
   return w;
 }
