@@ -301,7 +301,8 @@ TEST(SideInfoRoundTrip, TnsFiltersOfLongAndShortWindowsReadBackWithTheirFieldWid
       const auto& f = p.tns[w].filter[0];
       ASSERT_EQ(p.tns[w].nFilt, win.nFilt);
       if (!win.nFilt) continue;
-      ASSERT_EQ(std::tuple(p.tns[w].coefRes, f.length, f.order), std::tuple(win.coefRes, win.filter.length, win.filter.order));
+      ASSERT_EQ(std::tuple(p.tns[w].coefRes, f.length, f.order),
+                std::tuple(win.coefRes, win.filter.length, win.filter.order));
       for (int i = 0; i < f.order; ++i) EXPECT_EQ(f.coef[i], win.filter.index[i + 1] & ((1 << win.coefRes) - 1)) << i;
     }
   }

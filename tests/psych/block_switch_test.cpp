@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "enc/filterbank.h"
 #include "psych/attack.h"
@@ -71,14 +72,10 @@ TEST(DefaultBandwidth, InterpolatesTheRateTable) {
 TEST(AnalysisWindows, KbdKindIsTheSymmetricFilterbankWindowAndUnknownKindsFallBackToHann) {
   std::vector<float> lw(2048), sw(256);
   GenerateWindow(3, 3, lw.data(), sw.data());
-  for (int n = 0; n < 1024; ++n) {
-    ASSERT_EQ(lw[n], enc::KbdWindowLong()[n]) << n;
-    ASSERT_EQ(lw[2047 - n], lw[n]) << n;
-  }
-  for (int n = 0; n < 128; ++n) {
-    ASSERT_EQ(sw[n], enc::KbdWindowShort()[n]) << n;
-    ASSERT_EQ(sw[255 - n], sw[n]) << n;
-  }
+  for (int n = 0; n < 1024; ++n)
+    ASSERT_EQ(std::tuple(lw[n], lw[2047 - n]), std::tuple(enc::KbdWindowLong()[n], lw[n])) << n;
+  for (int n = 0; n < 128; ++n)
+    ASSERT_EQ(std::tuple(sw[n], sw[255 - n]), std::tuple(enc::KbdWindowShort()[n], sw[n])) << n;
   testing::internal::CaptureStderr();
   GenerateWindow(0, 1, lw.data(), sw.data());
   const std::string err = testing::internal::GetCapturedStderr();

@@ -48,13 +48,13 @@ TEST(PsyTables, BarkOfEveryPartitionCentre) {
   for (int rate : {8000, 22050, 32000, 48000, 96000}) {
     test::Stream s;
     const PsyTables& t = Build(s, rate);
-    for (int b = 0; b < t.longPart.numPartitions; ++b) {
-      const double f = ((t.longPart.width[b] - 1) * 0.5 + t.longPart.start[b]) * rate / 2048.0;
-      EXPECT_NEAR(t.longSpread.bark[b], BarkRef(f), 1e-4) << rate << " long " << b;
-    }
-    for (int b = 0; b < t.shortPart.numPartitions; ++b) {
-      const double f = ((t.shortPart.width[b] - 1) * 0.5 + t.shortPart.start[b]) * rate / 256.0;
-      EXPECT_NEAR(t.shortSpread.bark[b], BarkRef(f), 1e-4) << rate << " short " << b;
+    for (bool isLong : {true, false}) {
+      const PartitionTable& p = isLong ? t.longPart : t.shortPart;
+      for (int b = 0; b < p.numPartitions; ++b) {
+        const double f = ((p.width[b] - 1) * 0.5 + p.start[b]) * rate / (isLong ? 2048.0 : 256.0);
+        const float bark = (isLong ? t.longSpread : t.shortSpread).bark[b];
+        EXPECT_NEAR(bark, BarkRef(f), 1e-4) << rate << (isLong ? " long " : " short ") << b;
+      }
     }
   }
   // Exactly 200 Hz still takes the linear branch, just above it the other one.
