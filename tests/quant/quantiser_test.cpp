@@ -85,9 +85,7 @@ TEST(Quantiser, PreparationFloorsLinesKeepsSignsAndCoversCodedLinesRoundedUpTo32
   EXPECT_EQ(rec->magnitude[3], 81.0f);
   EXPECT_EQ(rec->y[4], 0.0f);  // NaN is cleared
   EXPECT_NEAR(peak, 27.0f, 1e-4f);
-  EXPECT_EQ(sign[2], 1);
-  EXPECT_EQ(sign[3], -1);
-  EXPECT_EQ(sign[5], -1);  // zero lines count as negative
+  EXPECT_EQ(std::tuple(sign[2], sign[3], sign[5]), std::tuple(1, -1, -1));  // zero lines count as negative
   int32_t q[kFrameLength];
   rec->globalGain = -kMaxGain;
   QuantiseChecked(*rec, rec->y, q);

@@ -29,7 +29,7 @@ struct Channel {
   test::StreamPtr ctx;
   std::vector<float> spectrum = std::vector<float>(kFrameLength);
   std::vector<float> energy = std::vector<float>(kMaxCodedBands);
-  std::vector<float> ratio = std::vector<float>(kMaxCodedBands, 0.001f);
+  std::vector<float> ratio = std::vector<float>(kMaxCodedBands);
   ChannelCodingRecord& rec() { return ctx->coding[0]; }
 };
 
@@ -60,9 +60,10 @@ void ComputeEnergies(Channel& c) {
 }
 
 // A mono Main-profile stream (so the loops hand back their reconstruction) with a long layout
-// of 49 bands, or eight short windows grouped 3, 2, 3 with 14 bands.
-Channel MakeChannel(uint32_t seed, float level, bool isShort = false) {
+// of 49 bands, or eight short windows grouped 3, 2, 3 with 14 bands, and one masking ratio.
+Channel MakeChannel(uint32_t seed, float level, bool isShort = false, float ratio = 0.001f) {
   Channel c{test::MakeZeroedStream(44100, 1, 128000)};
+  std::fill(c.ratio.begin(), c.ratio.end(), ratio);
   InitQuantiserTables();
   enc::BuildChannelMap(c.ctx->channelInfo, 1, 0);
   c.ctx->profile = kProfileMain;
@@ -172,8 +173,7 @@ TEST(RateLoop, TnsAndLtpBitsComeOffTheChannelBudget) {
 TEST(RateLoop, EntropyIsLoweredJustToWhatTheBudgetCarriesAndMoreBitsMeanLessNoise) {
   double previousSnr = -1e9;
   for (int budget : {400, 900, 2000, 4000}) {
-    Channel c = MakeChannel(15, 3000.0f);
-    std::fill(c.ratio.begin(), c.ratio.end(), 1e-4f);
+    Channel c = MakeChannel(15, 3000.0f, false, 1e-4f);
     Code(c, budget);
     const float target = psych::SolvePeTarget(static_cast<float>(budget), 0.6f, 24.0f);
     EXPECT_LE(c.rec().pe, target) << budget;
@@ -205,8 +205,7 @@ TEST(RateLoop, GainSearchRestartsOutsideTheRangeAndStopsAbove255WhenNothingFits)
 }
 
 TEST(RateLoop, NoBandIsAmplifiedBeyond59Steps) {
-  Channel c = MakeChannel(61, 5000.0f);
-  std::fill(c.ratio.begin(), c.ratio.end(), 1e-9f);  // every band stays audibly distorted
+  Channel c = MakeChannel(61, 5000.0f, false, 1e-9f);  // every band stays audibly distorted
   c.ctx->patienceLimit1 = c.ctx->patienceLimit2 = c.ctx->patienceLimit3 = 100;
   Code(c, 5000);
   int lo = 1000, hi = -1000;
@@ -232,16 +231,14 @@ TEST(RateLoop, NoiseBandsCarryTheirEnergyInsteadOfLines) {
 }
 
 TEST(RateLoop, LendingAndCeilingsKeepEveryChannelFrameInsideTheDecoderBuffer) {
-  Channel lend = MakeChannel(81, 6000.0f);
-  std::fill(lend.ratio.begin(), lend.ratio.end(), 1e-6f);
+  Channel lend = MakeChannel(81, 6000.0f, false, 1e-6f);
   lend.ctx->loopThresholdA = 2500;
   Code(lend, 800, 3000, 10240);
   EXPECT_GT(lend.rec().lastBits, 800);
   EXPECT_LE(lend.rec().lastBits, 2500);
   ExpectDecoderSeesTheReconstruction(lend);
   for (int vbr : {0, 1}) {
-    Channel c = MakeChannel(91, 30000.0f);
-    std::fill(c.ratio.begin(), c.ratio.end(), 1e-7f);
+    Channel c = MakeChannel(91, 30000.0f, false, 1e-7f);
     c.ctx->vbrMode = vbr;
     c.ctx->tns[0].present = 1;
     c.rec().fixedSideShare = 250;
