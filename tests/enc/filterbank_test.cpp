@@ -21,10 +21,7 @@ constexpr long double kPiL = 3.141592653589793238462643383279502884L;
 // I0 by direct summation of its series with each term computed from scratch (no recurrence).
 long double BesselI0Direct(long double x) {
   long double sum = 0.0L;
-  for (int k = 0; k < 120; ++k) {
-    const long double term = std::exp(2.0L * k * std::log(x / 2.0L) - 2.0L * std::lgamma(k + 1.0L));
-    sum += term;
-  }
+  for (int k = 0; k < 120; ++k) sum += std::exp(2.0L * k * std::log(x / 2.0L) - 2.0L * std::lgamma(k + 1.0L));
   return sum;
 }
 
@@ -46,38 +43,21 @@ std::vector<long double> KbdReference(int n, long double alpha) {
   return half;
 }
 
-// cos(2 pi j / (4N)) for all j: the direct transforms below only need multiples of that angle.
-std::vector<double> QuarterCosTable(int n) {
-  std::vector<double> t(4 * n);
-  for (int j = 0; j < 4 * n; ++j) t[j] = std::cos(2.0 * M_PI * j / (4.0 * n));
-  return t;
-}
-
-// X[k] = 2 sum z[n] cos(2 pi / N (n + N/4 + 1/2)(k + 1/2)); the angle is 2 pi m / 4N with
-// m = (2n + N/2 + 1)(2k + 1).
-std::vector<double> DirectMdct(const std::vector<double>& z) {
-  const int n = static_cast<int>(z.size());
-  const auto table = QuarterCosTable(n);
-  std::vector<double> x(n / 2);
-  for (int k = 0; k < n / 2; ++k) {
+// MDCT X[k] = 2 sum z[i] c(i, k) and IMDCT x[i] = 2/N sum X[k] c(i, k), with
+// c(i, k) = cos(2 pi / N (i + N/4 + 1/2)(k + 1/2)) = cos(2 pi m / 4N), m = (2i + N/2 + 1)(2k + 1).
+std::vector<double> Direct(const std::vector<double>& in, bool inverse) {
+  const int n = static_cast<int>(in.size()) * (inverse ? 2 : 1), outSize = inverse ? n : n / 2;
+  std::vector<double> table(4 * n), out(outSize);
+  for (int j = 0; j < 4 * n; ++j) table[j] = std::cos(2.0 * M_PI * j / (4.0 * n));
+  for (int o = 0; o < outSize; ++o) {
     double acc = 0.0;
-    for (int i = 0; i < n; ++i) acc += z[i] * table[(static_cast<long>(2 * i + n / 2 + 1) * (2 * k + 1)) % (4 * n)];
-    x[k] = 2.0 * acc;
+    for (int j = 0; j < static_cast<int>(in.size()); ++j) {
+      const long i = inverse ? o : j, k = inverse ? j : o;
+      acc += in[j] * table[((2 * i + n / 2 + 1) * (2 * k + 1)) % (4 * n)];
+    }
+    out[o] = (inverse ? 2.0 / n : 2.0) * acc;
   }
-  return x;
-}
-
-// The standard IMDCT x[i] = 2/N sum X[k] cos(2 pi / N (i + N/4 + 1/2)(k + 1/2)).
-std::vector<double> DirectImdct(const std::vector<double>& spectrum) {
-  const int n = static_cast<int>(spectrum.size()) * 2;
-  const auto table = QuarterCosTable(n);
-  std::vector<double> x(n);
-  for (int i = 0; i < n; ++i) {
-    double acc = 0.0;
-    for (int k = 0; k < n / 2; ++k) acc += spectrum[k] * table[(static_cast<long>(2 * i + n / 2 + 1) * (2 * k + 1)) % (4 * n)];
-    x[i] = 2.0 / n * acc;
-  }
-  return x;
+  return out;
 }
 
 // Largest deviation relative to the largest reference magnitude.
@@ -104,41 +84,33 @@ std::vector<double> LongSequenceWindow(int seq, int shape, int prevShape) {
   const float* longR = shape == kKbdWindow ? KbdWindowLong() : SineWindowLong();
   const float* shortL = prevShape == kKbdWindow ? KbdWindowShort() : SineWindowShort();
   const float* shortR = shape == kKbdWindow ? KbdWindowShort() : SineWindowShort();
-  std::vector<double> w(2048, 0.0);
-  for (int i = 0; i < 1024; ++i) {
-    if (seq == kLongStop) w[i] = i < 448 ? 0.0 : i < 576 ? shortL[i - 448] : 1.0;
-    else w[i] = longL[i];
-  }
-  for (int i = 1024; i < 2048; ++i) {
-    if (seq == kLongStart) w[i] = i < 1472 ? 1.0 : i < 1600 ? shortR[127 - (i - 1472)] : 0.0;
-    else w[i] = longR[2047 - i];
+  std::vector<double> w(2048);
+  for (int i = 0; i < 1024; ++i) {  // the right half mirrors the left
+    w[i] = seq != kLongStop ? longL[i] : i < 448 ? 0.0 : i < 576 ? shortL[i - 448] : 1.0;
+    w[2047 - i] = seq != kLongStart ? longR[i] : i < 448 ? 0.0 : i < 576 ? shortR[i - 448] : 1.0;
   }
   return w;
 }
 
 class FilterbankTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fb_ = std::make_unique<FilterbankState>();
-    ASSERT_EQ(FilterbankInit(*fb_), 0);
-  }
+  void SetUp() override { ASSERT_EQ(FilterbankInit(*fb_), 0); }
   void TearDown() override {
     FilterbankRelease(*fb_);
     dsp::BindPrimitives(dsp::DetectCpuClass());
   }
-  std::unique_ptr<FilterbankState> fb_;
+  std::unique_ptr<FilterbankState> fb_ = std::make_unique<FilterbankState>();
 };
 
 TEST(FilterbankWindows, KbdMatchesBesselSeriesAndSineItsDefinition) {
-  const auto refLong = KbdReference(2048, 4.0L);
-  const auto refShort = KbdReference(256, 6.0L);
-  for (int i = 0; i < 1024; ++i) {
-    ASSERT_NEAR(KbdWindowLong()[i], refLong[i], 1e-7) << i;
-    ASSERT_NEAR(SineWindowLong()[i], std::sin((i + 0.5L) * kPiL / 2048), 6e-8) << i;
-  }
-  for (int i = 0; i < 128; ++i) {
-    ASSERT_NEAR(KbdWindowShort()[i], refShort[i], 1e-7) << i;
-    ASSERT_NEAR(SineWindowShort()[i], std::sin((i + 0.5L) * kPiL / 256), 6e-8) << i;
+  for (int n : {2048, 256}) {
+    const auto kbd = KbdReference(n, n == 2048 ? 4.0L : 6.0L);
+    const float* k = n == 2048 ? KbdWindowLong() : KbdWindowShort();
+    const float* sine = n == 2048 ? SineWindowLong() : SineWindowShort();
+    for (int i = 0; i < n / 2; ++i) {
+      ASSERT_NEAR(k[i], kbd[i], 1e-7) << n << " " << i;
+      ASSERT_NEAR(sine[i], std::sin((i + 0.5L) * kPiL / n), 6e-8) << n << " " << i;
+    }
   }
   // A KBD window with the wrong alpha differs far more than the tolerance.
   EXPECT_GT(std::fabs(KbdWindowShort()[20] - KbdReference(256, 4.0L)[20]), 1e-3);
@@ -156,11 +128,10 @@ TEST_F(FilterbankTest, MdctAndImdctOfEveryColumnMatchTheDirectFormulas) {
       std::copy(sig.begin(), sig.end(), buf);
       if (n == 2048) LongMdct(buf, *fb_);
       else ShortMdct(buf, *fb_);
-      EXPECT_LT(RelativeError(buf, DirectMdct(std::vector<double>(sig.begin(), sig.end()))), 2e-5)
-          << n << " column " << column;
+      EXPECT_LT(RelativeError(buf, Direct({sig.begin(), sig.end()}, false)), 2e-5) << n << " column " << column;
       // The inverse carries a factor 4 / N over the textbook IMDCT.
       auto spectrum = RandomSignal(n / 2, 3 + n, 1000.0f);
-      auto want = DirectImdct(std::vector<double>(spectrum.begin(), spectrum.end()));
+      auto want = Direct({spectrum.begin(), spectrum.end()}, true);
       for (double& v : want) v *= 4.0 / n;
       std::copy(spectrum.begin(), spectrum.end(), buf);
       Imdct(buf, n, *fb_);
@@ -179,22 +150,20 @@ TEST_F(FilterbankTest, LongSequencesApplyTheirWindowShapes) {
         for (int i = 0; i < 2048; ++i) z[i] = sig[i] * w[i];
         alignas(32) float spectrum[2048];
         AnalysisFilterbank(sig.data(), spectrum, nullptr, nullptr, seq, shape, prev, 1, *fb_);
-        EXPECT_LT(RelativeError(spectrum, DirectMdct(z)), 2e-5) << seq << " " << shape << " " << prev;
+        EXPECT_LT(RelativeError(spectrum, Direct(z, false)), 2e-5) << seq << " " << shape << " " << prev;
       }
     }
   }
 }
 
 TEST_F(FilterbankTest, EightShortTakesWindowsAt448PlusStepsOf128) {
-  auto older = RandomSignal(1024, 14);
-  auto time = RandomSignal(1024, 15);
-  std::vector<float> block(older);
-  block.insert(block.end(), time.begin(), time.end());
+  const auto block = RandomSignal(2048, 14);
+  const float* time = block.data() + 1024;
   alignas(32) float olderFrame[1024];
-  std::copy(older.begin(), older.end(), olderFrame);
+  std::copy(block.begin(), block.begin() + 1024, olderFrame);
   alignas(32) float spectrum[2048];
   int firstCall = 0;
-  AnalysisFilterbank(time.data(), spectrum, olderFrame, &firstCall, kEightShort, kKbdWindow, kSineWindow, 0, *fb_);
+  AnalysisFilterbank(time, spectrum, olderFrame, &firstCall, kEightShort, kKbdWindow, kSineWindow, 0, *fb_);
   for (int w = 0; w < 8; ++w) {
     const float* left = w == 0 ? SineWindowShort() : KbdWindowShort();
     std::vector<double> z(256);
@@ -202,7 +171,7 @@ TEST_F(FilterbankTest, EightShortTakesWindowsAt448PlusStepsOf128) {
       z[i] = block[448 + 128 * w + i] * left[i];
       z[128 + i] = block[448 + 128 * w + 128 + i] * KbdWindowShort()[127 - i];
     }
-    EXPECT_LT(RelativeError(spectrum + 128 * w, DirectMdct(z)), 2e-5) << w;
+    EXPECT_LT(RelativeError(spectrum + 128 * w, Direct(z, false)), 2e-5) << w;
   }
   for (int i = 0; i < 1024; ++i) ASSERT_EQ(olderFrame[i], time[i]);  // delay line advanced
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "dsp/cpu_detect.h"
@@ -51,10 +52,8 @@ TEST(HuffmanPulses, SpikesBecomePulsesOnlyWhereTheFieldsCanCarryThem) {
     if (!c.numPulse) continue;
     ASSERT_EQ(rec->numPulse, c.numPulse);
     EXPECT_EQ(rec->pulseStartSfb, 29);
-    for (int k = 0; k < c.numPulse; ++k) {
-      EXPECT_EQ(rec->pulseOffset[k], c.offsets[k]);
-      EXPECT_EQ(rec->pulseAmp[k], c.amps[k]);
-    }
+    EXPECT_EQ(std::vector<int>(rec->pulseOffset, rec->pulseOffset + c.numPulse), c.offsets);
+    EXPECT_EQ(std::vector<int>(rec->pulseAmp, rec->pulseAmp + c.numPulse), c.amps);
     EXPECT_EQ(WritePulseData(*rec, nullptr, 0), 1 + 2 + 6 + 9 * c.numPulse);
   }
   const int groups[1] = {8};
@@ -91,9 +90,9 @@ TEST(HuffmanCounters, SpectralChoicesEqualEachBookPricedAloneAndTheWritersBits) 
       int m = 0;
       for (int i = 0; i < n; ++i) m = std::max(m, std::abs(q[i]));
       sum += rec->cache[b].bits;
+      const auto cached = std::tuple(rec->cache[b].bits, rec->cache[b].codebook);
       if (m == 0) {
-        ASSERT_EQ(rec->cache[b].codebook, 0);
-        ASSERT_EQ(rec->cache[b].bits, 0);
+        ASSERT_EQ(cached, std::tuple(0, 0));
         continue;
       }
       int books[3];
@@ -102,11 +101,9 @@ TEST(HuffmanCounters, SpectralChoicesEqualEachBookPricedAloneAndTheWritersBits) 
         const int bits = detail::BandCost(t, q, n, books[k]);
         if (bits < best.bits) best = {bits, books[k]};
       }
-      ASSERT_EQ(rec->cache[b].bits, best.bits) << trial << " band " << b;
-      ASSERT_EQ(rec->cache[b].codebook, best.book) << trial << " band " << b;
+      ASSERT_EQ(cached, std::tuple(best.bits, best.book)) << trial << " band " << b;
       const detail::BookChoice got = detail::BestBook(t, q, n, m);
-      ASSERT_EQ(got.bits, best.bits);
-      ASSERT_EQ(got.book, best.book);
+      ASSERT_EQ(std::tuple(got.bits, got.book), cached);
       const int group = static_cast<int>(std::lower_bound(largest, largest + 5, m) - largest);
       if (group == 5) continue;
       const uint64_t packed = detail::PackedBandCosts(t, q, n, group);
@@ -247,10 +244,8 @@ TEST(HuffmanCache, CarriedBandChoicesEqualAFreshCountAfterGainSteps) {
       std::vector<quant::BandCodebookCache> cache(rec->cache, rec->cache + rec->totalBands);
       for (int b = 0; b < rec->totalBands; ++b) rec->recompute[b] = 1;
       ASSERT_EQ(ChooseBandCodebooks(*rec, 1), carried) << trial << " " << step;
-      for (int b = 0; b < rec->totalBands; ++b) {
-        ASSERT_EQ(rec->cache[b].bits, cache[b].bits) << b;
-        ASSERT_EQ(rec->cache[b].codebook, cache[b].codebook) << b;
-      }
+      for (int b = 0; b < rec->totalBands; ++b)
+        ASSERT_EQ(std::tuple(rec->cache[b].bits, rec->cache[b].codebook), std::tuple(cache[b].bits, cache[b].codebook));
     }
   }
   dsp::BindPrimitives(dsp::DetectCpuClass());

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <tuple>
 
 #include "enc/band_tables.h"
 #include "enc/prediction.h"
@@ -96,10 +97,10 @@ TEST(Prediction, FrameDecisionPredictsTonalBandsButNeverNoiseBandsOrUnderAnOldFl
   ctx.coding[0].psyNoiseBand[5] = 1;
   PredictFrame(ctx);
   const auto& rec = ctx.coding[0];
-  EXPECT_EQ(rec.predictionUsed, 1);
-  EXPECT_EQ(rec.bandPredicted[4], 1);
-  EXPECT_EQ(rec.bandPredicted[5], 0);
-  EXPECT_EQ(rec.bandPredicted[ctx.predictorBandLimit], 0);  // above the predictor limit
+  // Band 5 is a noise band, the last one lies above the predictor limit.
+  EXPECT_EQ(std::tuple(rec.predictionUsed, rec.bandPredicted[4], rec.bandPredicted[5],
+                       rec.bandPredicted[ctx.predictorBandLimit]),
+            std::tuple(1, 1, 0, 0));
   // The subtracted prediction leaves a small residual in a predicted band.
   EXPECT_LT(std::fabs(ctx.spectrum[0][rec.swbOffset[4]]), 1000.0f);
 

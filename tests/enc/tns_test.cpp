@@ -7,6 +7,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "enc/aac_constants.h"
@@ -111,13 +112,11 @@ TEST(TnsEncode, DisabledLongStopSilentRangeAndOverTheCapFramesStayUnfiltered) {
     TNS_Encode_Frame(49, 49, kOnlyLong, kSwbOffsetLong[k44100], lines.data(), rec, 1, 80);
     ASSERT_EQ(rec.present, 1);
     lines = Ar1Lines(1024, 0.95f, 4);
-    if (c == 2)  // loud lines outside the range do not matter
-      for (int i = lo; i < hi; ++i) lines[i] = 0.0f;
+    if (c == 2) std::fill(lines.begin() + lo, lines.begin() + hi, 0.0f);  // loud lines outside do not matter
     const auto orig = lines;
-    const int seq = c == 1 ? kLongStop : kOnlyLong;
-    TNS_Encode_Frame(49, 49, seq, kSwbOffsetLong[k44100], lines.data(), rec, c == 0 ? 0 : 1, c == 3 ? 10 : 80);
-    EXPECT_EQ(rec.present, 0) << c;
-    EXPECT_EQ(rec.window[0].nFilt, 0) << c;
+    TNS_Encode_Frame(49, 49, c == 1 ? kLongStop : kOnlyLong, kSwbOffsetLong[k44100], lines.data(), rec, c != 0,
+                     c == 3 ? 10 : 80);
+    EXPECT_EQ(std::tuple(rec.present, rec.window[0].nFilt), std::tuple(0, 0)) << c;
     EXPECT_EQ(lines, orig) << c;
   }
 }
@@ -141,10 +140,7 @@ TEST(TnsEncode, EightShortCapIsHalvedAndCountsTheWholeChannel) {
 }
 
 TEST(TnsLpc, KnownGainsAndStableCoefficientsForDegenerateInputs) {
-  std::mt19937 rng(6);
-  std::normal_distribution<float> noise(0.0f, 1.0f);
-  std::vector<float> white(4096);
-  for (float& v : white) v = noise(rng);
+  const std::vector<float> white = Ar1Lines(4096, 0.0f, 6);
   float parcor[kTnsMaxOrder + 1];
   const float whiteGain = TnsLpc(12, 4096, white.data(), parcor);
   EXPECT_GT(whiteGain, 1.0f);
@@ -155,12 +151,10 @@ TEST(TnsLpc, KnownGainsAndStableCoefficientsForDegenerateInputs) {
   EXPECT_NEAR(parcor[1], -0.8f, 0.02f);
   // Degenerate inputs: finite gains and every coefficient inside the unit circle.
   std::vector<std::vector<float>> inputs = {std::vector<float>(300, 0.0f), std::vector<float>(64, 1.0f),
-                                            {0.0f, 0.0f, 3.0f}, {1e-30f, 1e-30f, 1e-30f, 1e-30f}};
-  std::vector<float> alternating(64), tone(116);
-  for (int i = 0; i < 64; ++i) alternating[i] = i % 2 ? -1.0f : 1.0f;
-  for (int i = 0; i < 116; ++i) tone[i] = std::cos(0.7f * i);  // exactly predictable
-  inputs.push_back(alternating);
-  inputs.push_back(tone);
+                                            {0.0f, 0.0f, 3.0f}, std::vector<float>(4, 1e-30f),
+                                            std::vector<float>(64), std::vector<float>(116)};
+  for (int i = 0; i < 64; ++i) inputs[4][i] = i % 2 ? -1.0f : 1.0f;
+  for (int i = 0; i < 116; ++i) inputs[5][i] = std::cos(0.7f * i);  // exactly predictable
   EXPECT_EQ(TnsLpc(12, 300, inputs[0].data(), parcor), 0.0f) << "an all-zero range has gain 0";
   for (const auto& x : inputs) {
     const float gain = TnsLpc(20, static_cast<int>(x.size()), x.data(), parcor);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "enc/filterbank.h"
 #include "psych/attack.h"
@@ -71,14 +72,10 @@ TEST(DefaultBandwidth, InterpolatesTheRateTable) {
 TEST(AnalysisWindows, KbdKindIsTheSymmetricFilterbankWindowAndUnknownKindsFallBackToHann) {
   std::vector<float> lw(2048), sw(256);
   GenerateWindow(3, 3, lw.data(), sw.data());
-  for (int n = 0; n < 1024; ++n) {
-    ASSERT_EQ(lw[n], enc::KbdWindowLong()[n]) << n;
-    ASSERT_EQ(lw[2047 - n], lw[n]) << n;
-  }
-  for (int n = 0; n < 128; ++n) {
-    ASSERT_EQ(sw[n], enc::KbdWindowShort()[n]) << n;
-    ASSERT_EQ(sw[255 - n], sw[n]) << n;
-  }
+  for (int n = 0; n < 1024; ++n)
+    ASSERT_EQ(std::tuple(lw[n], lw[2047 - n]), std::tuple(enc::KbdWindowLong()[n], lw[n])) << n;
+  for (int n = 0; n < 128; ++n)
+    ASSERT_EQ(std::tuple(sw[n], sw[255 - n]), std::tuple(enc::KbdWindowShort()[n], sw[n])) << n;
   testing::internal::CaptureStderr();
   GenerateWindow(0, 1, lw.data(), sw.data());
   const std::string err = testing::internal::GetCapturedStderr();
@@ -109,16 +106,14 @@ struct AwsFixture {
       w.shortPartEnergy[win][0] = std::exp(pe[win]);
     }
   }
-  float RunA(const float* pe) {
+  float Run(const float* pe, bool variantB) {
     SetPe(pe);
-    PerformAwsA(t, st, w, 10, 100, kAwsDecide, *s);
+    if (variantB) PerformAwsB(t, st, w, kAwsDecide, *s);
+    else PerformAwsA(t, st, w, 10, 100, kAwsDecide, *s);
     return w.attackFlag;
   }
-  float RunB(const float* pe) {
-    SetPe(pe);
-    PerformAwsB(t, st, w, kAwsDecide, *s);
-    return w.attackFlag;
-  }
+  float RunA(const float* pe) { return Run(pe, false); }
+  float RunB(const float* pe) { return Run(pe, true); }
 };
 
 TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRisesAndUnknownModesWarn) {
@@ -159,8 +154,7 @@ std::vector<float> Step(int at, float level) {
 }
 
 TEST(AttackDetector, FiresAbovePeak100OnASegmentTenTimesTheOneBefore) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 1);
+  test::Stream s(44100, 1);
   ASSERT_EQ(PsyModelAllocate(*s), 0);
   EXPECT_EQ(DetectAttackSimple(*s, 0, Step(600, 100.0f).data()), 0);
   EXPECT_EQ(DetectAttackSimple(*s, 1, Step(600, 101.0f).data()), 1);

@@ -26,8 +26,7 @@ std::complex<double> WindowedBin(double cycles, double phase, int n0, int k) {
 }
 
 TEST(Unpredictability, StationarySinusoidOnAnEvenBinIsConstantOverFrames) {
-  test::Stream s;
-  test::SetModelDefaults(*s, kRate, 1);
+  test::Stream s(kRate, 1);
   constexpr int kBin = 64;  // hop of 1024 advances the phase by 64 pi: the same block every frame
   constexpr double kPhase = 0.7;
   std::vector<float> values;
@@ -51,21 +50,18 @@ TEST(Unpredictability, StationarySinusoidOnAnEvenBinIsConstantOverFrames) {
 }
 
 TEST(Unpredictability, FirstFrameIsOneSilenceTheGuardValueAndLinesAboveTheLowpassKeepTheirs) {
-  test::Stream s;
-  test::SetModelDefaults(*s, kRate, 1);
+  test::Stream s(kRate, 1);
   test::Noise noise(7);
   test::Analyse(*s, {noise.Frame(3000.0f)});
   const PsyWorkArea& w = s->psy.work[0];
   for (int k = 0; k < s->psy.analysedLines; ++k) ASSERT_NEAR(w.unpredictability[k], 1.0f, 1e-5f) << k;
 
-  test::Stream q;
-  test::SetModelDefaults(*q, kRate, 1);
+  test::Stream q(kRate, 1);
   test::Analyse(*q, {std::vector<float>(kFrameLength, 0.0f)});
   for (int k = 0; k < q->psy.analysedLines; ++k) ASSERT_EQ(q->psy.work[0].unpredictability[k], 0.05f);
   for (int k = 0; k < kShortLength; ++k) ASSERT_EQ(q->psy.work[0].shortUnpredictability[3][k], 0.05f);
 
-  test::Stream l;
-  test::SetModelDefaults(*l, 44100, 1);
+  test::Stream l(44100, 1);
   l->lowpassCutoff = 11025;
   test::Analyse(*l, {noise.Frame(3000.0f)});
   test::Analyse(*l, {noise.Frame(3000.0f)});
@@ -77,8 +73,7 @@ TEST(Unpredictability, FirstFrameIsOneSilenceTheGuardValueAndLinesAboveTheLowpas
 TEST(Unpredictability, ShortWindowsPredictAcrossTheFrameBoundary) {
   // A short-window stationary tone: each window's block is the same, so once windows 6 and 7 of
   // the previous frame are carried over, window 0 measures the same as window 5 of its frame.
-  test::Stream s;
-  test::SetModelDefaults(*s, kRate, 1);
+  test::Stream s(kRate, 1);
   constexpr int kBin = 16;  // of 256: the hop of 128 advances the phase by 16 pi
   for (int frame = 0; frame < 4; ++frame) {
     std::vector<float> x(kFrameLength);
@@ -93,8 +88,7 @@ TEST(Unpredictability, ShortWindowsPredictAcrossTheFrameBoundary) {
 }
 
 TEST(MeasureChaos, ForcedBandCoversThe600HzTo4kHzLines) {
-  test::Stream s;
-  test::SetModelDefaults(*s, kRate, 1);
+  test::Stream s(kRate, 1);
   s->chaosBandForce = 1;
   test::Noise noise(5);
   test::Analyse(*s, {noise.Frame(3000.0f)});

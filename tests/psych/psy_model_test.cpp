@@ -2,6 +2,8 @@
 // pairs, LFE and noise-substitution results, and the spectra kept for reuse.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "enc/filterbank.h"
 #include "psych/psy_model.h"
 #include "psy_test_util.h"
@@ -16,34 +18,26 @@ const std::vector<std::pair<double, double>> kChord = {{440.0, 3000.0}, {1250.0,
 
 TEST(PsyModel, DigitalSilenceGivesZeroRatiosZeroEntropyAndTwoGroupsOfFour) {
   for (int channels : {1, 2}) {
-    test::Stream s;
-    test::SetModelDefaults(*s, 44100, channels);
+    test::Stream s(44100, channels);
     const Frame silence(channels, std::vector<float>(kFrameLength, 0.0f));
     for (int i = 0; i < 3; ++i) Analyse(*s, silence);
     for (int c = 0; c < channels; ++c) {
       const PsyLongResult& lr = s->psyLong[0][c];
       const PsyShortResult& sr = s->psyShort[0][c];
-      EXPECT_EQ(lr.numBands, 49);
-      for (int b = 0; b < 49; ++b) EXPECT_EQ(lr.ratio[b], 0.0f);
+      const auto& w0 = sr.window[0];
+      EXPECT_EQ(std::tuple(lr.numBands, lr.pe, w0.pe, w0.groupClassMinus1, w0.numGroups, w0.groupLength[0],
+                           w0.groupLength[1], s->blockType[c]),
+                std::tuple(49, 0.0f, 0.0f, 1, 2, 4, 4, 0));
+      for (int b = 0; b < 49; ++b) EXPECT_EQ(std::tuple(lr.ratio[b], lr.msUsed[b]), std::tuple(0.0f, 0)) << b;
       for (int w = 0; w < 8; ++w)
         for (int b = 0; b < 14; ++b) EXPECT_EQ(sr.window[w].ratio[b], 0.0f);
-      EXPECT_EQ(lr.pe, 0.0f);
-      EXPECT_EQ(sr.window[0].pe, 0.0f);
-      EXPECT_EQ(sr.window[0].groupClassMinus1, 1);
-      EXPECT_EQ(sr.window[0].numGroups, 2);
-      EXPECT_EQ(sr.window[0].groupLength[0], 4);
-      EXPECT_EQ(sr.window[0].groupLength[1], 4);
-      EXPECT_EQ(s->blockType[c], 0);
-      // Both thresholds zero: never mid/side.
-      for (int b = 0; b < 49; ++b) EXPECT_EQ(lr.msUsed[b], 0);
     }
   }
 }
 
 // Blocks decided for a stationary chord with a click at sample `at` of frame `clickFrame`.
 std::vector<int> Decisions(int channels, int tda, int clickFrame, int clickChannel, int at = 300) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, channels);
+  test::Stream s(44100, channels);
   s->timeDomainAttack = tda;
   s->peakTonality = tda;  // both belong to the lower quality levels
   std::vector<int> blocks;
@@ -53,11 +47,7 @@ std::vector<int> Decisions(int channels, int tda, int clickFrame, int clickChann
     if (f == clickFrame)
       for (int i = at; i < at + 16; ++i) frame[clickChannel][i] += (i % 2 ? 20000.0f : -20000.0f);
     Analyse(*s, frame);
-    for (int c = 0; c < channels; ++c) {
-      if (c > 0) {
-        EXPECT_EQ(s->blockType[c], s->blockType[0]) << "pair members decide together";
-      }
-    }
+    for (int c = 1; c < channels; ++c) EXPECT_EQ(s->blockType[c], s->blockType[0]) << "pair members decide together";
     blocks.push_back(s->blockType[0]);
   }
   return blocks;
@@ -84,8 +74,7 @@ TEST(PsyModel, AClickInTheNewestFrameSwitchesToShortWhileSteadyTonesStayLong) {
 }
 
 TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 2);
+  test::Stream s(44100, 2);
   test::Noise noise(11);
   for (int f = 0; f < 4; ++f) {
     std::vector<float> x = noise.Frame(4000.0f);
@@ -102,8 +91,7 @@ TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
   for (int b = 0; b < 49; ++b) EXPECT_EQ(s->psyLong[0][7].ratio[b], 0.0f);
   EXPECT_GT(s->psyLong[0][6].pe, 0.0f);
 
-  test::Stream q;
-  test::SetModelDefaults(*q, 44100, 2);
+  test::Stream q(44100, 2);
   for (int f = 0; f < 4; ++f) Analyse(*q, {noise.Frame(4000.0f), std::vector<float>(kFrameLength, 0.0f)});
   for (int b = 0; b < 49; ++b) EXPECT_EQ(q->psyLong[0][1].msUsed[b], 0) << b;
   for (int w = 0; w < 8; ++w)
@@ -111,9 +99,7 @@ TEST(PsyModel, IdenticalChannelsAreMidSideInEveryBandAndASilentPartnerInNone) {
 }
 
 TEST(PsyModel, LfeReportsFixedRatiosAndALongBlock) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 48000, 6);
-  test::SetLayout(*s, 6, true);
+  test::Stream s(48000, 6, true);
   test::Noise noise(2);
   for (int f = 0; f < 3; ++f) {
     Frame frame;
@@ -139,29 +125,20 @@ TEST(PsyModel, LfeReportsFixedRatiosAndALongBlock) {
 
 TEST(PsyModel, NoiseLikeBandsAboveTheStartFrequencyAreMarkedOnlyWithOptionB) {
   for (int optionB : {0, 1}) {
-    test::Stream s;
-    test::SetModelDefaults(*s, 44100, 1);
+    test::Stream s(44100, 1);
     s->psyOptionB = optionB;
     test::Noise noise(9);
     for (int f = 0; f < 3; ++f) Analyse(*s, {noise.Frame(8000.0f)});
     const PsyLongResult& lr = s->psyLong[0][0];
     int marked = 0, start = 0;
-    for (int b = 0; b < lr.numBands; ++b) {
-      if (start < 278) {
-        EXPECT_EQ(lr.noiseBand[b], 0) << b;  // 6000 / 44100 * 2048
-      }
+    for (int b = 0; b < lr.numBands; start += lr.bandWidth[b++]) {
+      EXPECT_TRUE(start >= 278 || !lr.noiseBand[b]) << b;  // 6000 / 44100 * 2048
       if (start >= 278 && start < 743) marked += lr.noiseBand[b];
-      start += lr.bandWidth[b];
     }
-    if (optionB) {
-      EXPECT_GE(marked, 12);
-    } else {
-      EXPECT_EQ(marked, 0);
-    }
+    EXPECT_TRUE(optionB ? marked >= 12 : marked == 0) << marked;
   }
   // A pure tone is not noise: its band stays unmarked.
-  test::Stream s;
-  test::SetModelDefaults(*s, 44100, 1);
+  test::Stream s(44100, 1);
   s->psyOptionB = 1;
   for (int f = 0; f < 3; ++f) Analyse(*s, {test::Tones(f * 1024, 44100, {{10000.0, 8000.0}})});
   const int line = static_cast<int>(10000.0 / 44100.0 * 2048.0);
@@ -171,8 +148,7 @@ TEST(PsyModel, NoiseLikeBandsAboveTheStartFrequencyAreMarkedOnlyWithOptionB) {
 }
 
 TEST(PsyModel, PreviousSpectraEqualTheFilterbankTransformOfTheSameBlock) {
-  test::Stream s;
-  test::SetModelDefaults(*s, 48000, 1);
+  test::Stream s(48000, 1);
   enc::FilterbankState fb{};
   ASSERT_EQ(enc::FilterbankInit(fb), 0);
   test::Noise noise(4);
@@ -192,10 +168,7 @@ TEST(PsyModel, PreviousSpectraEqualTheFilterbankTransformOfTheSameBlock) {
 
   std::vector<float> padded(2048, 0.0f);  // mode 1 takes short windows at 256 w: rebuild them
   std::vector<float> shortSpec(8 * 128);
-  for (int w = 0; w < 8; ++w) {
-    std::vector<float> win(block.begin() + 448 + 128 * w, block.begin() + 448 + 128 * w + 256);
-    for (int i = 0; i < 256; ++i) padded[256 * w + i] = win[i];
-  }
+  for (int w = 0; w < 8; ++w) std::copy_n(block.begin() + 448 + 128 * w, 256, padded.begin() + 256 * w);
   enc::AnalysisFilterbank(padded.data(), shortSpec.data(), nullptr, nullptr, kEightShort, kKbdWindow,
                           kKbdWindow, 1, fb);
   const float* shortReuse = PsyPreviousShortSpectrum(*s, 0);
@@ -208,8 +181,7 @@ TEST(PsyModelDeathTest, ARateWithoutBandTablesEndsWithTheCbAdaptMessage) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        test::Stream s;
-        test::SetModelDefaults(*s, 37800, 1);
+        test::Stream s(37800, 1);
         Analyse(*s, {std::vector<float>(kFrameLength, 0.0f)});
       },
       testing::ExitedWithCode(255), "cb_adapt_init\\(\\): sampling rate 37800.000000 not found");

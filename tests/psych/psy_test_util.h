@@ -8,40 +8,17 @@
 #include <vector>
 
 #include "api/stream_context.h"
+#include "enc/channel_info.h"
 #include "psych/psy_model.h"
 
 namespace aacs::psych::test {
 
-struct Stream {
-  std::unique_ptr<StreamContext> ctx;
-  Stream() : ctx(std::make_unique<StreamContext>()) {}
-  ~Stream() { ReleasePsyModel(*ctx); }
-  StreamContext& operator*() { return *ctx; }
-  StreamContext* operator->() { return ctx.get(); }
-};
-
-// Channel layout: 1 SCE, 2 CPE, 6 = SCE CPE CPE LFE-or-SCE.
-inline void SetLayout(StreamContext& ctx, int channels, bool lfe) {
-  ctx.numChannels = channels;
-  for (auto& info : ctx.channelInfo) info = enc::ChannelInfo{};
-  for (int c = 0; c < channels; ++c) ctx.channelInfo[c].present = 1;
-  auto pair = [&](int l) {
-    ctx.channelInfo[l].isPair = ctx.channelInfo[l + 1].isPair = 1;
-    ctx.channelInfo[l].isFirstOfPair = 1;
-    ctx.channelInfo[l].pairedChannel = l + 1;
-    ctx.channelInfo[l + 1].pairedChannel = l;
-  };
-  if (channels == 2) pair(0);
-  if (channels >= 3) pair(1);
-  if (channels >= 5) pair(3);
-  if (channels == 6 && lfe) ctx.channelInfo[5].isLfe = 1;
-}
-
-// The configuration the model reads, at the defaults of a quality-9 stream.
-inline void SetModelDefaults(StreamContext& ctx, int sampleRate, int channels, int bandwidth = 16000) {
+// The configuration the model reads, at the defaults of a quality-9 stream, and the channel
+// layout (1 SCE, 2 CPE, 6 SCE CPE CPE and an LFE or SCE).
+inline void SetModelDefaults(StreamContext& ctx, int sampleRate, int channels, bool lfe = false) {
   ctx.sampleRate = sampleRate;
-  ctx.bandwidth = bandwidth;
-  ctx.lowpassCutoff = std::min(sampleRate / 2, bandwidth + 500);
+  ctx.bandwidth = 16000;
+  ctx.lowpassCutoff = std::min(sampleRate / 2, 16500);
   ctx.noiseFlagStartHz = 6000;
   ctx.switchThreshold = 128.0f;
   ctx.psyEnergyFloor = 0.00001f;
@@ -54,8 +31,19 @@ inline void SetModelDefaults(StreamContext& ctx, int sampleRate, int channels, i
   ctx.tonalSnr = 18.0f;
   ctx.noiseSnr = 6.0f;
   ctx.quality = 9;
-  SetLayout(ctx, channels, false);
+  ctx.numChannels = channels;
+  enc::BuildChannelMap(ctx.channelInfo, channels, lfe);
 }
+
+// A zeroed stream; with a rate, configured by SetModelDefaults.
+struct Stream {
+  std::unique_ptr<StreamContext> ctx = std::make_unique<StreamContext>();
+  Stream() = default;
+  Stream(int sampleRate, int channels, bool lfe = false) { SetModelDefaults(*ctx, sampleRate, channels, lfe); }
+  ~Stream() { ReleasePsyModel(*ctx); }
+  StreamContext& operator*() { return *ctx; }
+  StreamContext* operator->() { return ctx.get(); }
+};
 
 using Frame = std::vector<std::vector<float>>;  // [channel][1024]
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "enc/band_tables.h"
@@ -15,12 +16,11 @@ namespace {
 
 constexpr int kSf44100 = 4;
 
-// A record whose coded lines end at `lines` (one band 0..lines).
-std::unique_ptr<ChannelCodingRecord> OneBandRecord(int lines) {
+// A record of `bands` bands of `width` lines each.
+std::unique_ptr<ChannelCodingRecord> Record(int width, int bands = 1) {
   auto rec = std::make_unique<ChannelCodingRecord>();
-  rec->totalBands = 1;
-  rec->bandOffset[0] = 0;
-  rec->bandOffset[1] = lines;
+  rec->totalBands = bands;
+  for (int b = 0; b <= bands; ++b) rec->bandOffset[b] = width * b;
   rec->blocks32 = kMinQuantBlocks;
   return rec;
 }
@@ -28,7 +28,7 @@ std::unique_ptr<ChannelCodingRecord> OneBandRecord(int lines) {
 // q = floor(y 2^(-3 g / 16) + 0.4054), computed in double precision, at hand-picked rounding
 // boundaries and on random input over a range of gains.
 TEST(Quantiser, MatchesThePlainFormulaIncludingRoundingBoundaries) {
-  auto rec = OneBandRecord(1024);
+  auto rec = Record(1024);
   rec->blocks32 = 32;
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> dist(0.0f, 3000.0f);
@@ -52,10 +52,9 @@ TEST(Quantiser, MatchesThePlainFormulaIncludingRoundingBoundaries) {
 }
 
 TEST(Quantiser, CheckPasses8191AndRejects8192OrABrokenLine) {
-  auto rec = OneBandRecord(64);
+  auto rec = Record(64);
   float y[kFrameLength] = {};
   int32_t q[kFrameLength];
-  rec->globalGain = 0;
   y[40] = 8191.0f;
   EXPECT_EQ(QuantiseChecked(*rec, y, q), 0);
   EXPECT_EQ(q[40], 8191);
@@ -75,7 +74,7 @@ TEST(Quantiser, PreparationFloorsLinesKeepsSignsAndCoversCodedLinesRoundedUpTo32
   EXPECT_EQ(MagnitudeFloor(0, 128000), 50.0f);
   EXPECT_EQ(MagnitudeFloor(0, 128001), 1.0f);
   EXPECT_EQ(MagnitudeFloor(1, 64000), 1.0f);
-  auto rec = OneBandRecord(32);
+  auto rec = Record(32);
   float x[kFrameLength] = {49.9f, -49.9f, 50.0f, -81.0f, std::nanf("")};
   int sign[kFrameLength];
   const float peak = PrepareMagnitudes(*rec, x, 50.0f, sign);
@@ -86,9 +85,7 @@ TEST(Quantiser, PreparationFloorsLinesKeepsSignsAndCoversCodedLinesRoundedUpTo32
   EXPECT_EQ(rec->magnitude[3], 81.0f);
   EXPECT_EQ(rec->y[4], 0.0f);  // NaN is cleared
   EXPECT_NEAR(peak, 27.0f, 1e-4f);
-  EXPECT_EQ(sign[2], 1);
-  EXPECT_EQ(sign[3], -1);
-  EXPECT_EQ(sign[5], -1);  // zero lines count as negative
+  EXPECT_EQ(std::tuple(sign[2], sign[3], sign[5]), std::tuple(1, -1, -1));  // zero lines count as negative
   int32_t q[kFrameLength];
   rec->globalGain = -kMaxGain;
   QuantiseChecked(*rec, rec->y, q);
@@ -96,20 +93,13 @@ TEST(Quantiser, PreparationFloorsLinesKeepsSignsAndCoversCodedLinesRoundedUpTo32
   EXPECT_EQ(q[1], 0);
 
   std::vector<float> hundred(kFrameLength, 100.0f);
-  rec = OneBandRecord(40);
-  PrepareMagnitudes(*rec, hundred.data(), 1.0f, sign);
-  EXPECT_EQ(rec->codedLines32, 64);
-  EXPECT_EQ(rec->blocks32, 8);
-  EXPECT_GT(rec->y[63], 0.0f);
-  for (int i = 64; i < kFrameLength; ++i) ASSERT_EQ(rec->y[i], 0.0f) << i;
-
-  auto rec292 = OneBandRecord(292);
-  PrepareMagnitudes(*rec292, hundred.data(), 1.0f, sign);
-  EXPECT_EQ(rec292->codedLines32, 320);
-  EXPECT_EQ(rec292->blocks32, 10);
-  EXPECT_GT(rec292->y[319], 0.0f);
-  EXPECT_EQ(rec292->y[320], 0.0f);
-
+  for (auto [lines, covered, blocks] : {std::tuple(292, 320, 10), std::tuple(40, 64, 8)}) {
+    rec = Record(lines);
+    PrepareMagnitudes(*rec, hundred.data(), 1.0f, sign);
+    EXPECT_EQ(std::tuple(rec->codedLines32, rec->blocks32), std::tuple(covered, blocks));
+    EXPECT_GT(rec->y[covered - 1], 0.0f);
+    for (int i = covered; i < kFrameLength; ++i) ASSERT_EQ(rec->y[i], 0.0f) << i;
+  }
   // The quantiser writes exactly its blocks: 256 lines for 40 coded lines.
   std::fill(q, q + kFrameLength, -5);
   rec->globalGain = 0;
@@ -119,29 +109,19 @@ TEST(Quantiser, PreparationFloorsLinesKeepsSignsAndCoversCodedLinesRoundedUpTo32
 }
 
 TEST(Quantiser, DistortionIsWeightedSquaredErrorWithUnitFloorAndItsCacheFollowsTheGain) {
-  auto rec = std::make_unique<ChannelCodingRecord>();
-  rec->totalBands = 3;
-  rec->bandOffset[0] = 0;
-  rec->bandOffset[1] = 4;
-  rec->bandOffset[2] = 8;
-  rec->bandOffset[3] = 12;
-  for (int i = 0; i < 12; ++i) rec->magnitude[i] = 10.0f;
-  // Band 0: q = 6 -> 6^(4/3) = 10.9027 at d = 0, squared error 0.815 per line; band 1 with a
-  // raw error below 1.0; band 2 with scalefactor 4 (reconstruction scale 1/2).
-  for (int i = 0; i < 4; ++i) rec->q[i] = 6;
-  for (int i = 4; i < 8; ++i) {
+  auto rec = Record(4, 3);
+  // q = 6 everywhere: 6^(4/3) = 10.9027 at d = 0.  Band 0: squared error 0.815 per line; band 1
+  // with a raw error below 1.0 (4 x 0.16); band 2 with scalefactor 4 (reconstruction scale 1/2).
+  const float p6 = QuantTables().power43[6];
+  for (int i = 0; i < 12; ++i) {
     rec->q[i] = 6;
-    rec->magnitude[i] = QuantTables().power43[6] + 0.4f;  // 4 x 0.16 = 0.64 < 1
+    rec->magnitude[i] = i / 4 == 1 ? p6 + 0.4f : 10.0f;
   }
-  for (int i = 8; i < 12; ++i) rec->q[i] = 6;
   rec->scalefactor[2] = 4;
-  rec->weight[0] = 2.0f;
-  rec->weight[1] = 1.0e6f;
-  rec->weight[2] = 0.5f;
+  const float weights[3] = {2.0f, 1.0e6f, 0.5f};
+  std::copy(weights, weights + 3, rec->weight);
   InvalidateDistortionCache(*rec);
   const DistortionSums s = MeasureDistortion(*rec);
-
-  const float p6 = QuantTables().power43[6];
   const float d0 = 4 * (p6 - 10.0f) * (p6 - 10.0f) * 2.0f;
   const float d2 = 4 * (p6 / 2 - 10.0f) * (p6 / 2 - 10.0f) * 0.5f;
   EXPECT_NEAR(rec->distortion[0], d0, 1e-3f * d0);
@@ -160,21 +140,14 @@ TEST(Quantiser, DistortionIsWeightedSquaredErrorWithUnitFloorAndItsCacheFollowsT
 }
 
 TEST(Quantiser, ReconstructionAddsPulsesBackAndMarksIntensityBands) {
-  auto rec = std::make_unique<ChannelCodingRecord>();
-  rec->totalBands = 3;
-  rec->bandOffset[1] = 4;
-  rec->bandOffset[2] = 8;
-  rec->bandOffset[3] = 12;
-  rec->codebook[0] = 5;
-  rec->codebook[1] = 15;
-  rec->codebook[2] = 11;
+  auto rec = Record(4, 3);
+  const int books[3] = {5, 15, 11}, q[12] = {1, -1, 0, 2, 0, 0, 0, 0, 0, -1, 20, 0};
+  std::copy(books, books + 3, rec->codebook);
+  std::copy(q, q + 12, rec->q);
   rec->scalefactor[0] = 104;  // bitstream scalefactors: scale 2^((sf - 100) / 4)
   rec->scalefactor[2] = 96;
-  const int32_t q[12] = {1, -1, 0, 2, 0, 0, 0, 0, 0, -1, 20, 0};
-  std::copy(q, q + 12, rec->q);
   rec->pulseDataPresent = 1;
   rec->numPulse = 2;
-  rec->pulseStartSfb = 0;
   rec->pulseOffset[0] = 1;  // line 1: -1 - 3 = -4
   rec->pulseOffset[1] = 8;  // line 9: -1 - 15 = -16
   rec->pulseAmp[0] = 3;
@@ -204,9 +177,7 @@ TEST(Quantiser, EightShortRegroupingInterleavesWindowsPerBand) {
   for (int b = 0; b <= rec->numSwb; ++b) rec->swbOffset[b] = enc::kSwbOffsetShort[kSf44100][b];
   rec->maxSfb = 12;
   rec->numWindowGroups = 3;
-  rec->groupLength[0] = 3;
-  rec->groupLength[1] = 2;
-  rec->groupLength[2] = 3;
+  for (int g = 0; g < 3; ++g) rec->groupLength[g] = g == 1 ? 2 : 3;
   std::vector<float> x(kFrameLength);
   for (int w = 0; w < 8; ++w)
     for (int i = 0; i < kShortLength; ++i) x[w * kShortLength + i] = static_cast<float>(w * 1000 + i);

@@ -29,7 +29,7 @@ struct Channel {
   test::StreamPtr ctx;
   std::vector<float> spectrum = std::vector<float>(kFrameLength);
   std::vector<float> energy = std::vector<float>(kMaxCodedBands);
-  std::vector<float> ratio = std::vector<float>(kMaxCodedBands, 0.001f);
+  std::vector<float> ratio = std::vector<float>(kMaxCodedBands);
   ChannelCodingRecord& rec() { return ctx->coding[0]; }
 };
 
@@ -43,28 +43,27 @@ void FillSpectrum(std::vector<float>& x, uint32_t seed, float level, int period)
   }
 }
 
-// Band energies in coding order (groups of eight-short blocks summed over their windows).
-void ComputeEnergies(Channel& c) {
-  const ChannelCodingRecord& rec = c.rec();
-  const bool isShort = rec.windowSequence == kEightShort;
-  int band = 0, window = 0;
-  for (int g = 0; g < rec.numWindowGroups; ++g) {
-    for (int b = 0; b < rec.maxSfb; ++b, ++band) {
-      c.energy[band] = 0.0f;
+// Calls f(band, line) for every line of every band in coding order (the bands of a group of
+// eight-short windows span all its windows).
+template <class F>
+void ForEachCodedLine(const ChannelCodingRecord& rec, F f) {
+  const int stride = rec.windowSequence == kEightShort ? kShortLength : 0;
+  for (int g = 0, band = 0, window = 0; g < rec.numWindowGroups; window += rec.groupLength[g++])
+    for (int b = 0; b < rec.maxSfb; ++b, ++band)
       for (int w = window; w < window + rec.groupLength[g]; ++w)
-        for (int i = rec.swbOffset[b]; i < rec.swbOffset[b + 1]; ++i) {
-          const float v = c.spectrum[(isShort ? w * kShortLength : 0) + i];
-          c.energy[band] += v * v;
-        }
-    }
-    window += rec.groupLength[g];
-  }
+        for (int i = rec.swbOffset[b]; i < rec.swbOffset[b + 1]; ++i) f(band, w * stride + i);
+}
+
+void ComputeEnergies(Channel& c) {
+  std::fill(c.energy.begin(), c.energy.end(), 0.0f);
+  ForEachCodedLine(c.rec(), [&](int band, int line) { c.energy[band] += c.spectrum[line] * c.spectrum[line]; });
 }
 
 // A mono Main-profile stream (so the loops hand back their reconstruction) with a long layout
-// of 49 bands, or eight short windows grouped 3, 2, 3 with 14 bands.
-Channel MakeChannel(uint32_t seed, float level, bool isShort = false) {
+// of 49 bands, or eight short windows grouped 3, 2, 3 with 14 bands, and one masking ratio.
+Channel MakeChannel(uint32_t seed, float level, bool isShort = false, float ratio = 0.001f) {
   Channel c{test::MakeZeroedStream(44100, 1, 128000)};
+  std::fill(c.ratio.begin(), c.ratio.end(), ratio);
   InitQuantiserTables();
   enc::BuildChannelMap(c.ctx->channelInfo, 1, 0);
   c.ctx->profile = kProfileMain;
@@ -105,28 +104,19 @@ double ExpectDecoderSeesTheReconstruction(Channel& c) {
   EXPECT_EQ(frameBits, enc::CountFixedSideBits(ctx) - 7 + rec.lastBits + rec.sideBits);
   const test::ParsedChannel& p = frame.elements[0].ch[0];
   EXPECT_EQ(p.globalGain, rec.globalGain);
-  const bool isShort = rec.windowSequence == kEightShort;
+  for (int band = 0; band < rec.totalBands; ++band) EXPECT_EQ(p.codebook[band], rec.codebook[band]) << band;
   double signal = 1e-30, noise = 1e-30;
-  int band = 0, window = 0;
-  for (int g = 0; g < rec.numWindowGroups; ++g) {
-    for (int b = 0; b < rec.maxSfb; ++b, ++band) {
-      EXPECT_EQ(p.codebook[band], rec.codebook[band]) << band;
-      for (int win = window; win < window + rec.groupLength[g]; ++win)
-        for (int i = rec.swbOffset[b]; i < rec.swbOffset[b + 1]; ++i) {
-          const int line = (isShort ? win * kShortLength : 0) + i;
-          double expected = 0.0;
-          if (p.codebook[band] >= 1 && p.codebook[band] <= 11) {
-            const int q = p.q[line];
-            expected = std::copysign(std::pow(std::abs(q), 4.0 / 3.0), q) * std::exp2((p.scalefactor[band] - 100) / 4.0);
-          }
-          EXPECT_NEAR(ctx.reconSpectrum[0][line], expected, 1e-4 * std::abs(expected) + 1e-6) << line;
-          const double x = c.spectrum[line];
-          signal += x * x;
-          noise += (expected - x) * (expected - x);
-        }
+  ForEachCodedLine(rec, [&](int band, int line) {
+    double expected = 0.0;
+    if (p.codebook[band] >= 1 && p.codebook[band] <= 11) {
+      const int q = p.q[line];
+      expected = std::copysign(std::pow(std::abs(q), 4.0 / 3.0), q) * std::exp2((p.scalefactor[band] - 100) / 4.0);
     }
-    window += rec.groupLength[g];
-  }
+    EXPECT_NEAR(ctx.reconSpectrum[0][line], expected, 1e-4 * std::abs(expected) + 1e-6) << line;
+    const double x = c.spectrum[line];
+    signal += x * x;
+    noise += (expected - x) * (expected - x);
+  });
   return 10.0 * std::log10(signal / noise);
 }
 
@@ -183,8 +173,7 @@ TEST(RateLoop, TnsAndLtpBitsComeOffTheChannelBudget) {
 TEST(RateLoop, EntropyIsLoweredJustToWhatTheBudgetCarriesAndMoreBitsMeanLessNoise) {
   double previousSnr = -1e9;
   for (int budget : {400, 900, 2000, 4000}) {
-    Channel c = MakeChannel(15, 3000.0f);
-    std::fill(c.ratio.begin(), c.ratio.end(), 1e-4f);
+    Channel c = MakeChannel(15, 3000.0f, false, 1e-4f);
     Code(c, budget);
     const float target = psych::SolvePeTarget(static_cast<float>(budget), 0.6f, 24.0f);
     EXPECT_LE(c.rec().pe, target) << budget;
@@ -216,8 +205,7 @@ TEST(RateLoop, GainSearchRestartsOutsideTheRangeAndStopsAbove255WhenNothingFits)
 }
 
 TEST(RateLoop, NoBandIsAmplifiedBeyond59Steps) {
-  Channel c = MakeChannel(61, 5000.0f);
-  std::fill(c.ratio.begin(), c.ratio.end(), 1e-9f);  // every band stays audibly distorted
+  Channel c = MakeChannel(61, 5000.0f, false, 1e-9f);  // every band stays audibly distorted
   c.ctx->patienceLimit1 = c.ctx->patienceLimit2 = c.ctx->patienceLimit3 = 100;
   Code(c, 5000);
   int lo = 1000, hi = -1000;
@@ -243,16 +231,14 @@ TEST(RateLoop, NoiseBandsCarryTheirEnergyInsteadOfLines) {
 }
 
 TEST(RateLoop, LendingAndCeilingsKeepEveryChannelFrameInsideTheDecoderBuffer) {
-  Channel lend = MakeChannel(81, 6000.0f);
-  std::fill(lend.ratio.begin(), lend.ratio.end(), 1e-6f);
+  Channel lend = MakeChannel(81, 6000.0f, false, 1e-6f);
   lend.ctx->loopThresholdA = 2500;
   Code(lend, 800, 3000, 10240);
   EXPECT_GT(lend.rec().lastBits, 800);
   EXPECT_LE(lend.rec().lastBits, 2500);
   ExpectDecoderSeesTheReconstruction(lend);
   for (int vbr : {0, 1}) {
-    Channel c = MakeChannel(91, 30000.0f);
-    std::fill(c.ratio.begin(), c.ratio.end(), 1e-7f);
+    Channel c = MakeChannel(91, 30000.0f, false, 1e-7f);
     c.ctx->vbrMode = vbr;
     c.ctx->tns[0].present = 1;
     c.rec().fixedSideShare = 250;
