@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aacstream/aacstream.h"
@@ -19,10 +20,8 @@ namespace {
 constexpr unsigned char kCanary = 0xA5;
 
 struct OpenArgs {
-  int rate = 44100, kbps = 128, channels = 2, lfe = 0, headerType = 2, bandwidth = 0;
-  int read = 0, write = 0;
-  const char* in = nullptr;
-  const char* out = nullptr;
+  int rate = 44100, kbps = 128, channels = 2, lfe = 0, headerType = 2, bandwidth = 0, read = 0, write = 0;
+  const char *in = nullptr, *out = nullptr;
 };
 
 StreamContext* Open(const OpenArgs& a, const std::vector<int>& keys = {}, const std::vector<int>& values = {}) {
@@ -45,21 +44,20 @@ int ParsedFrames(const std::vector<unsigned char>& stream, int headerBits = 58) 
 struct EncodeRun {
   std::vector<unsigned char> bytes;
   std::vector<int> callBytes;
-  int lastResult = -1;
   bool lastWroteAFrame = false;
 };
 
-// `calls` full calls of a tone, then a last call of `lastCount` samples and the flush.
+// `calls` full calls of a tone, then a last call of `lastCount` samples and the flush; empty when
+// a call does not return 0, the last 2, or the flush 0.
 EncodeRun Encode(StreamContext* s, int channels, int calls, int lastCount) {
   EncodeRun run;
   std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
   std::vector<short> pcm(static_cast<size_t>(1024 * channels));
   for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i * 7919) % 20000 - 10000);
-  for (int k = 0; k <= calls; ++k) {
-    int length = -1;
+  for (int k = 0, length = -1; k <= calls; ++k) {
     out[0] = 0;
-    run.lastResult = aacStreamEncodeFrame32(s, pcm.data(), out.data(), k < calls ? 1024 * channels : lastCount, &length);
-    if (run.lastResult != (k < calls ? 0 : 2) || length < 0) return {};
+    const int result = aacStreamEncodeFrame32(s, pcm.data(), out.data(), k < calls ? 1024 * channels : lastCount, &length);
+    if (result != (k < calls ? 0 : 2) || length < 0) return {};
     run.callBytes.push_back(length);
     run.lastWroteAFrame = out[0] == 0xFF;
     run.bytes.insert(run.bytes.end(), out.begin(), out.begin() + length);
@@ -136,10 +134,7 @@ TEST(StreamOpen, OptionsOverrideTheArgumentsAndReachTheConfig) {
                                AACSTREAM_OPT_TNS, AACSTREAM_OPT_CHANNELS},
                           {96, 5, 56, 0, 1});
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->bitRate, 96000);
-  EXPECT_EQ(s->quality, 5);
-  EXPECT_EQ(s->adtsHeaderBits, 56);
-  EXPECT_EQ(s->tnsEnabled, 0);
+  EXPECT_EQ(std::tuple(s->bitRate, s->quality, s->adtsHeaderBits, s->tnsEnabled), std::tuple(96000, 5, 56, 0));
   unsigned char asc[2];
   int ascLength = 0;
   ASSERT_EQ(aacStreamAudioSpecificConfig32(s, asc, &ascLength), 0);

@@ -100,13 +100,14 @@ class WaveReaderTest : public ::testing::Test {
 
 TEST_F(WaveReaderTest, MissingFileOrReportIsRefused) {
   WaveFormatReport report{};
-  int status = -1;
-  EXPECT_EQ(WaveReaderOpen(aacs::testing::TempPath("absent.wav").c_str(), &report, &status), nullptr);
-  EXPECT_EQ(status, kWaveCannotOpen);
-  EXPECT_EQ(WaveReaderOpen(nullptr, &report, &status), nullptr);
-  EXPECT_EQ(status, kWaveCannotOpen);
-  EXPECT_EQ(WaveReaderOpen(Write(PcmFile(1, 16, Bytes().Fill(4))).c_str(), nullptr, &status), nullptr);
-  EXPECT_EQ(status, kWaveNoReport);
+  auto refusal = [](const char* path, WaveFormatReport* r) {
+    int status = -1;
+    EXPECT_EQ(WaveReaderOpen(path, r, &status), nullptr);
+    return status;
+  };
+  EXPECT_EQ(refusal(aacs::testing::TempPath("absent.wav").c_str(), &report), kWaveCannotOpen);
+  EXPECT_EQ(refusal(nullptr, &report), kWaveCannotOpen);
+  EXPECT_EQ(refusal(Write(PcmFile(1, 16, Bytes().Fill(4))).c_str(), nullptr), kWaveNoReport);
 }
 
 TEST_F(WaveReaderTest, HeadersAreRefusedWithTheStatusOfTheirFault) {
@@ -166,17 +167,15 @@ TEST_F(WaveReaderTest, ExtensibleIntegerPcmReadsAsPcmAndReportsItsMask) {
 }
 
 TEST_F(WaveReaderTest, UnknownAndOddSizedChunksAreSkipped) {
-  Bytes samples = Bytes().U16(0x1111).U16(0x2222);
   Bytes file = Head();
   file.Id("LIST").U32(9).Id("INFO").Raw({'a', 'b', 'c', 'd', 'e'}).Fill(1);  // odd size with its pad
   file.Append(Fmt(1, 2, 44100, 16));
   file.Id("fact").U32(4).U32(1);
   file.Id("junk").U32(3).Raw({1, 2, 3});  // odd size without a pad byte
   file.Raw({0x00, 0xFF, 0x80});           // stray bytes: resynchronise byte by byte
-  file.Append(Data(4)).Append(samples);
+  file.Append(Data(4)).U16(0x1111).U16(0x2222);
   file.Id("LIST").U32(4).Id("INFO");     // after the data: not audio
-  std::vector<int16_t> got = ReadAll(Finish(file), 4);
-  EXPECT_EQ(got, (std::vector<int16_t>{0x1111, 0x2222, 0, 0}));
+  EXPECT_EQ(ReadAll(Finish(file), 4), (std::vector<int16_t>{0x1111, 0x2222, 0, 0}));
 }
 
 // Data sizes beyond the file, and the streaming sizes 0 and 0xFFFFFFFF, mean "to the end of the
@@ -215,26 +214,20 @@ TEST_F(WaveReaderTest, LongReadsKeepOrderAndTheEndIsZeroFilled) {
     SCOPED_TRACE(bits);
     const int channels = 3, frames = 5000, bytes = (bits + 7) / 8;
     Bytes s;
-    for (int i = 0; i < frames * channels; ++i) bits == 8 ? s.Raw({uint8_t(i % 256)}) : s.Fill(size_t(bytes - 2)).U16(uint16_t(i * 7));
+    for (int i = 0; i < frames * channels; ++i)
+      bits == 8 ? s.Raw({uint8_t(i % 256)}) : s.Fill(size_t(bytes - 2)).U16(uint16_t(i * 7));
     WaveFormatReport report{};
     WaveReader* r = Open(PcmFile(channels, bits, s), &report);
     ASSERT_NE(r, nullptr);
     std::vector<int16_t> buf(3 * 1024 * 2);
-    int seen = 0;
-    for (;;) {
-      int n = WaveReaderRead(r, buf.data(), int(buf.size()));
-      ASSERT_GE(n, 0);
-      for (int i = 0; i < n; ++i, ++seen) {
-        int16_t expected = bits == 8 ? int16_t(seen % 256 - 128) : int16_t(seen * 7);
-        ASSERT_EQ(buf[i], expected) << seen;
-      }
+    int seen = 0, n = 0;
+    do {
+      ASSERT_GE(n = WaveReaderRead(r, buf.data(), int(buf.size())), 0);
+      for (int i = 0; i < n; ++i, ++seen) ASSERT_EQ(buf[i], int16_t(bits == 8 ? seen % 256 - 128 : seen * 7)) << seen;
       for (size_t i = size_t(n); i < buf.size(); ++i) ASSERT_EQ(buf[i], 0);
-      if (n < int(buf.size())) {
-        EXPECT_EQ(seen, frames * channels);
-        EXPECT_EQ(WaveReaderRead(r, buf.data(), int(buf.size())), 0);
-        break;
-      }
-    }
+    } while (n == int(buf.size()));
+    EXPECT_EQ(seen, frames * channels);
+    EXPECT_EQ(WaveReaderRead(r, buf.data(), int(buf.size())), 0);
     EXPECT_EQ(r->framesRead, frames);
     EXPECT_EQ(WaveReaderClose(r), 0);
   }
@@ -273,9 +266,6 @@ TEST_F(WaveReaderTest, FileCutShortAfterOpenGivesStatus19AndWholeFrames) {
 }
 
 TEST(WaveReaderStatusText, NamesEveryStatus) {
-  EXPECT_STREQ(WaveReaderStatusText(kWaveNotRiffWave), "not a RIFF/WAVE file");
-  EXPECT_STREQ(WaveReaderStatusText(kWaveFmtTooLong), "fmt chunk longer than 512 bytes");
-  EXPECT_STREQ(WaveReaderStatusText(kWaveNoData), "no data chunk after the fmt chunk");
   for (int s : {2, 4, 5, 6, 8, 11, 12, 14, 15, 18, 19, 21, 22, 23, 24, 25, 26, 29})
     EXPECT_STRNE(WaveReaderStatusText(s), WaveReaderStatusText(-1)) << s;
 }
