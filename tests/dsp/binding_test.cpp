@@ -28,8 +28,8 @@ TEST(CpuClass, FeatureWordsAndVendorPickTheColumn) {
       {1, kAlmostIntel, kMmx | kSse | kSse2, kCpuMmx},
       {0, kIntel, kMmx | kSse | kSse2, kCpuGeneric}, {0, nullptr, kMmx | kSse | kSse2, kCpuGeneric}};
   for (const auto& c : cases)
-    EXPECT_EQ(ChooseCpuClass(c.hasCpuid, c.vendor, c.features), c.want) << (c.vendor ? std::string(c.vendor, 12) : "null") << " "
-                                                                         << std::hex << c.features;
+    EXPECT_EQ(ChooseCpuClass(c.hasCpuid, c.vendor, c.features), c.want) << (c.vendor ? c.vendor : "null") << std::hex
+                                                                         << " " << c.features;
 }
 
 class Binding : public ::testing::Test {

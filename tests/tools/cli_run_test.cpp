@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -22,15 +22,8 @@ namespace {
 
 constexpr int kOrchestralFrames = 132300;  // orchestral_3s.wav: 3 s at 44.1 kHz, stereo
 
-int CountLines(const std::string& s) {
-  int n = 0;
-  for (char c : s) n += c == '\n';
-  return n;
-}
-
-bool Contains(const std::string& haystack, const std::string& needle) {
-  return haystack.find(needle) != std::string::npos;
-}
+int CountLines(const std::string& s) { return int(std::count(s.begin(), s.end(), '\n')); }
+bool Contains(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
 
 // Frames of a stream of `samples` input samples per channel: one per 1024, rounded up, plus one.
 int ExpectedFrames(int64_t samples) { return int((samples + 1023) / 1024 + 1); }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aacstream/aacstream.h"
@@ -137,30 +138,21 @@ TEST(WavPeek, RefusesWhatTheLibraryRefusesWithAPreciseReason) {
   }
 }
 
-std::vector<uint8_t> EncodeSine(int headerBits) {
-  testing::EncodeOptions options;
-  options.adtsBits = headerBits;
-  options.kbps = 96;
-  return testing::EncodeAudio(testing::Sine(44100, 2, 0.5, 440, 8000), options).bytes;
-}
-
 // The splitter finds every frame the library writes in both header forms, and refuses lost
 // sync, the wrong form and cut frames.
 TEST(AdtsFrames, SplitsBothHeaderFormsIntoEveryFrameAndRefusesBrokenStreams) {
   for (int bits : {56, 58}) {
-    const std::vector<uint8_t> stream = EncodeSine(bits);
+    testing::EncodeOptions options;
+    options.adtsBits = bits, options.kbps = 96;
+    const std::vector<uint8_t> stream = testing::EncodeAudio(testing::Sine(44100, 2, 0.5, 440, 8000), options).bytes;
     ASSERT_FALSE(stream.empty());
     size_t offset = 0;
     int frames = 0;
     AdtsFrame f;
-    while (offset < stream.size()) {
+    for (; offset < stream.size(); offset += f.length, ++frames) {
       ASSERT_EQ(ReadAdtsFrame(stream.data(), stream.size(), offset, bits, f), 0) << bits << " at " << offset;
-      EXPECT_EQ(f.profile, 1);
-      EXPECT_EQ(f.sampleRateIndex, 4);
-      EXPECT_EQ(f.channelConfig, 2);
-      EXPECT_EQ(f.headerBytes, bits == 56 ? 7 : 0);
-      offset += f.length;
-      ++frames;
+      EXPECT_EQ(std::tuple(f.profile, f.sampleRateIndex, f.channelConfig, f.headerBytes),
+                std::tuple(1, 4, 2, bits == 56 ? 7 : 0));
     }
     EXPECT_EQ(frames, ExpectedFrames(22050));
     ASSERT_EQ(ReadAdtsFrame(stream.data(), stream.size(), 0, bits, f), 0);
