@@ -46,14 +46,9 @@ std::vector<uint8_t> Stbl(const std::vector<uint8_t>& moov, const char* leaf) {
   return Find(moov, {"moov", "trak", "mdia", "minf", "stbl", leaf});
 }
 
-Mp4TrackInfo Track(int64_t validSamples) {
-  Mp4TrackInfo t;
-  t.sampleRate = 44100;
-  t.channels = 2;
-  t.audioSpecificConfig = {0x12, 0x10};
-  t.encoderDelay = 1024;
-  t.validSamples = validSamples;
-  return t;
+Mp4TrackInfo Track(int64_t validSamples, int rate = 44100) {
+  return {.sampleRate = rate, .channels = 2, .audioSpecificConfig = {0x12, 0x10}, .encoderDelay = 1024,
+          .validSamples = validSamples};
 }
 
 Mp4SampleTable Table(int samples, uint32_t perChunk, uint64_t firstOffset = 48) {
@@ -121,9 +116,7 @@ TEST(Mp4Writer, EditListSkipsThePrimingAndLongDurationsUseVersion1Boxes) {
 }
 
 TEST(Mp4Writer, RatesAbove65535LeaveTheSampleEntryRateToTheConfig) {
-  Mp4TrackInfo track = Track(9 * 1024);
-  track.sampleRate = 96000;
-  const std::vector<uint8_t> moov = BuildMoov(track, Mp4Tags{}, Table(10, 94)), stsd = Stbl(moov, "stsd");
+  const std::vector<uint8_t> moov = BuildMoov(Track(9 * 1024, 96000), Mp4Tags{}, Table(10, 94)), stsd = Stbl(moov, "stsd");
   ASSERT_GE(stsd.size(), 44u);
   ASSERT_EQ(std::string(stsd.begin() + 12, stsd.begin() + 16), "mp4a");
   EXPECT_EQ(Words(stsd, 40, 1), W{0});
