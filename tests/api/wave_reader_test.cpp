@@ -43,7 +43,6 @@ Bytes FmtExtensible(int channels, int rate, int bits, uint16_t subFormat, uint32
 
 Bytes Data(uint32_t size) { return Bytes().Id("data").U32(size); }
 
-// Sets the RIFF size to the real one.
 Bytes Finish(Bytes b) {
   uint32_t size = uint32_t(b.b.size() - 8);
   std::memcpy(b.b.data() + 4, &size, 4);

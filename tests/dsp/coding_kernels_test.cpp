@@ -83,8 +83,7 @@ TEST(QuantiseBands, EveryColumnGivesTheGenericBits) {
     }
     for (const double step : {1.0, 0.0123, 0.7071, 3.1}) ExpectEveryColumnQuantisesLikeTheGeneric(y, offsets, step);
   }
-  // Values within a hair of rounding up or down, where a float shortcut would go wrong unless it
-  // notices.
+  // Values within a hair of rounding up or down, where a float shortcut would go wrong.
   std::vector<float> y;
   for (int k = 0; k < 8200; k += 7)
     for (const float off : {-2e-3f, -1e-3f, -2e-4f, -3e-5f, 0.0f, 3e-5f, 2e-4f, 1e-3f, 2e-3f})

@@ -136,7 +136,6 @@ TEST(FftSpecs, CreateAndFreeRefuseBadOrdersFlagsKindsAndMemory) {
   EXPECT_EQ(FftRealSpecCreate(&spec, 4, 0, 0), kStsFftFlagErr);
   EXPECT_EQ(FftComplexSpecCreate(nullptr, 4, kFftDivInvByN, 0), kStsNullPtrErr);
   EXPECT_EQ(FftComplexSpecFree(nullptr), kStsNullPtrErr);
-  // Tables beyond the memory limit fail with the memory status.
   EXPECT_EQ(CreateFftSpecWithLimit(&spec, 20, kFftDivInvByN, 0, false, 1u << 20), kStsMemAllocErr);
   EXPECT_EQ(spec, nullptr);
   ASSERT_EQ(CreateFftSpecWithLimit(&spec, 10, kFftDivInvByN, 0, true, 1u << 20), kStsOk);

@@ -45,7 +45,6 @@ double WorstFrameSnrDb(const Audio& reference, const Audio& decoded) {
   return worst;
 }
 
-// Checks the ffprobe fields named in `want`.
 void ExpectProbe(const std::string& path, const std::map<std::string, std::string>& want) {
   const auto probe = Probe(path);
   for (const auto& [key, value] : want) {
@@ -66,7 +65,6 @@ class Cli : public ::testing::Test {
 
   std::string P(const std::string& name) const { return dir_ + "/" + name; }
 
-  // Runs the tool expecting success.
   static CliRun Ok(const std::vector<std::string>& args) {
     CliRun run = RunCli(args);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -84,8 +82,6 @@ class Cli : public ::testing::Test {
 
   std::string dir_;
 };
-
-// ---- M4A ------------------------------------------------------------------------------------
 
 TEST_F(Cli, M4aOfWholeFramesDecodesToExactlyTheInputSamples) {
   Audio in;
@@ -145,8 +141,6 @@ TEST_F(Cli, RateAndChannelLayoutsReachTheFile) {
   EXPECT_EQ(dec.audio.channels, 6);
   EXPECT_TRUE(Contains(run.out, "5.1")) << run.out;
 }
-
-// ---- ADTS, ADIF, raw ------------------------------------------------------------------------
 
 uint32_t Le32At(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
@@ -262,8 +256,6 @@ TEST_F(Cli, ProfileReachesTheHeadersOrIsRefusedClearly) {
   ExpectProbe(P("lc.m4a"), {{"profile", "LC"}});
 }
 
-// ---- Errors and file safety -----------------------------------------------------------------
-
 TEST_F(Cli, BadInputsAndValuesFailWithOneLineAndLeaveNothing) {
   const std::string stereo = Clip("orchestral_3s.wav", "stereo.wav"), mono = Clip("speech_16k_mono_3s.wav", "mono.wav"),
                     surround = Clip("surround_5.1_48k_1.5s.wav", "surround.wav");
@@ -344,8 +336,6 @@ TEST_F(Cli, CutShortInputIsEncodedWithAWarning) {
   ExpectProbe(P("cut.m4a"), {{"duration_ts", "100000"}});
   EXPECT_EQ(RunCli({"--quiet", "-y", P("cut.wav")}).err, "");
 }
-
-// ---- Batches, conventions, output ------------------------------------------------------------
 
 // A batch goes on past a file that fails and reports it; two jobs write the bytes of one.
 TEST_F(Cli, ParallelJobsWriteTheSameBytesAsOneAtATimeAndGoOnPastAFailure) {
