@@ -14,8 +14,7 @@ namespace {
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint64_t Be64(const uint8_t* p) { return uint64_t(Be32(p)) << 32 | Be32(p + 4); }
 
-// The payload (after the 8-byte header) of the box at `path`, empty when missing; meta is a full
-// box, so its children start 4 bytes into it.
+// The payload (after the 8-byte header) of the box at `path`, empty when missing.
 std::vector<uint8_t> Find(const std::vector<uint8_t>& bytes, const std::vector<std::string>& path) {
   const uint8_t* data = bytes.data();
   size_t size = bytes.size();
@@ -27,8 +26,7 @@ std::vector<uint8_t> Find(const std::vector<uint8_t>& bytes, const std::vector<s
       continue;
     }
     if (++depth == path.size()) return {data + pos + 8, data + pos + boxSize};
-    const size_t skip = path[depth - 1] == "meta" ? 12 : 8;
-    data += pos + skip, size = boxSize - skip, pos = 0;
+    data += pos + 8, size = boxSize - 8, pos = 0;
   }
   return {};
 }
