@@ -110,16 +110,12 @@ TEST(BandError, SumsSquaredErrorsOfTheClampedPowerTableAndEveryColumnGivesItsBit
   for (int n : {4, 8, 12, 16, 20, 28, 32, 36, 44, 96, 288, 1024, 3, 7, 13}) {
     std::vector<int32_t> q(n);
     std::vector<float> a(n);
-    for (int i = 0; i < n; ++i) {
-      q[i] = i % 9 == 0 ? 20000 : value(rng);
-      a[i] = level(rng);
-    }
+    for (int i = 0; i < n; ++i) q[i] = i % 9 == 0 ? 20000 : value(rng), a[i] = level(rng);
     const float want = generic::BandError(power.data(), 0.37f, q.data(), a.data(), n);
-    for (int column = kCpuGeneric; column <= kCpuSse2; ++column)
-      EXPECT_EQ(std::bit_cast<uint32_t>(Impl<BandErrorFn>(kSlotBandError, column)(power.data(), 0.37f, q.data(),
-                                                                                   a.data(), n)),
-                std::bit_cast<uint32_t>(want))
-          << ColumnName(column) << " " << n;
+    for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
+      const float got = Impl<BandErrorFn>(kSlotBandError, column)(power.data(), 0.37f, q.data(), a.data(), n);
+      EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want)) << ColumnName(column) << " " << n;
+    }
   }
 }
 
