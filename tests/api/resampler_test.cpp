@@ -173,7 +173,10 @@ TEST(Resampler, NoAliasesAndNoImages) {
 
 std::vector<int16_t> Noise(int frames, int channels, unsigned seed) {
   std::vector<int16_t> s(size_t(frames) * channels);
-  for (auto& v : s) v = int16_t(int((seed = seed * 1664525u + 1013904223u) >> 16) - 32768);
+  for (auto& v : s) {
+    seed = seed * 1664525u + 1013904223u;
+    v = int16_t(int(seed >> 16) - 32768);
+  }
   return s;
 }
 
