@@ -43,7 +43,7 @@ TEST(LongStream, ThreeHourStereoAt320ReportsItsRateInTheAdifHeaderAndTheTrailer)
   s->pipelineBits += bits;
   FeedTone(s, 3, 3);
   int length = 0;
-  short tail[2] = {0, 0};
+  const short tail[2] = {0, 0};
   ASSERT_EQ(aacStreamEncodeFrame32(s, tail, nullptr, 2, &length), 2);
   EXPECT_GT(s->pipelineBits, int64_t{INT32_MAX});  // a 32-bit total would have wrapped
   aacStreamClose32(s);
@@ -63,15 +63,12 @@ TEST(LongStream, ThreeHourStereoAt320ReportsItsRateInTheAdifHeaderAndTheTrailer)
   ASSERT_TRUE(aacs::testing::ReadFile(path, bytes));
   std::remove(path.c_str());
   ASSERT_GE(bytes.size(), 48u);
-  int32_t trailer[12];  // no strings: 48 bytes
-  std::memcpy(trailer, bytes.data() + bytes.size() - 48, 48);
-  EXPECT_EQ(static_cast<uint32_t>(trailer[11]), 0xABCCABCCu);
-  EXPECT_EQ(trailer[0], 44100);
-  EXPECT_EQ(trailer[1], 2);
-  EXPECT_NEAR(trailer[2], frames, 10);
-  float kbps = 0;
-  std::memcpy(&kbps, &trailer[3], 4);
-  EXPECT_NEAR(kbps, 320.0f, 0.5f);
+  struct { int32_t rate, channels, frames; float kbps; int32_t rest[7]; uint32_t magic; } trailer;  // no strings
+  std::memcpy(&trailer, bytes.data() + bytes.size() - 48, 48);
+  EXPECT_EQ(trailer.magic, 0xABCCABCCu);
+  EXPECT_EQ(std::pair(trailer.rate, trailer.channels), std::pair(44100, 2));
+  EXPECT_NEAR(trailer.frames, frames, 10);
+  EXPECT_NEAR(trailer.kbps, 320.0f, 0.5f);
 }
 
 }  // namespace

@@ -15,29 +15,36 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-struct ConverterDeleter {
-  void operator()(Resampler* rs) const { ResamplerFree(rs); }
-};
-using ConverterPtr = std::unique_ptr<Resampler, ConverterDeleter>;
+using ConverterPtr = std::unique_ptr<Resampler, decltype(&ResamplerFree)>;
 
 ConverterPtr Make(int inRate, int outRate, int channels, int* samplesPerCall) {
-  return ConverterPtr(ResamplerCreate(float(outRate) / float(inRate), channels, -1, -1, -1, -1, samplesPerCall));
+  return {ResamplerCreate(float(outRate) / float(inRate), channels, -1, -1, -1, -1, samplesPerCall), &ResamplerFree};
 }
 
-// Runs whole interleaved input through a converter in calls of samplesPerCall (the last one
-// short), then flushes.  Returns the interleaved output.
-std::vector<float> Convert(Resampler* rs, int samplesPerCall, const std::vector<int16_t>& in) {
+// Runs whole interleaved input through a new converter in calls of its own size (or `callSize`;
+// the last call short), then flushes.  Returns the interleaved output (channel `only` alone when
+// it is not -1).
+std::vector<float> Convert(int inRate, int outRate, int channels, const std::vector<int16_t>& in, int only = -1,
+                           int callSize = 0, int64_t* outputCount = nullptr) {
+  int spc = 0;
+  ConverterPtr rs = Make(inRate, outRate, channels, &spc);
+  EXPECT_TRUE(rs);
+  if (!rs) return {};
+  if (callSize) spc = callSize;
   std::vector<float> out;
   const float* values = nullptr;
-  for (size_t at = 0; at < in.size(); at += size_t(samplesPerCall)) {
-    int count = int(std::min<size_t>(size_t(samplesPerCall), in.size() - at));
-    int n = ResamplerProcess(rs, in.data() + at, count, &values);
+  for (size_t at = 0; at < in.size(); at += size_t(spc)) {
+    int n = ResamplerProcess(rs.get(), in.data() + at, int(std::min<size_t>(size_t(spc), in.size() - at)), &values);
     EXPECT_GE(n, 0);
     out.insert(out.end(), values, values + n);
   }
-  int n = ResamplerFlush(rs, &values);
+  int n = ResamplerFlush(rs.get(), &values);
   out.insert(out.end(), values, values + n);
-  return out;
+  if (outputCount) *outputCount = rs->outputCount;
+  if (only < 0) return out;
+  std::vector<float> x;
+  for (size_t i = size_t(only); i < out.size(); i += size_t(channels)) x.push_back(out[i]);
+  return x;
 }
 
 std::vector<int16_t> Tone(int frames, int channels, double freq, int rate, double amplitude) {
@@ -48,12 +55,6 @@ std::vector<int16_t> Tone(int frames, int channels, double freq, int rate, doubl
   return s;
 }
 
-std::vector<float> Channel(const std::vector<float>& interleaved, int channels, int c) {
-  std::vector<float> x;
-  for (size_t i = c; i < interleaved.size(); i += size_t(channels)) x.push_back(interleaved[i]);
-  return x;
-}
-
 // Least-squares fit of a*sin + b*cos at `freq` over [from, to): amplitude and the power of what
 // the fit leaves, relative to the fitted tone, in dB.
 struct ToneFit {
@@ -61,21 +62,16 @@ struct ToneFit {
   double residualDb;
 };
 ToneFit FitTone(const std::vector<float>& y, int from, int to, double freq, int rate) {
-  double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0;
+  double ss = 0, sc = 0, cc = 0, ys = 0, yc = 0, residual = 0;
   for (int k = from; k < to; ++k) {
     double s = std::sin(kTwoPi * freq * k / rate), c = std::cos(kTwoPi * freq * k / rate);
     ss += s * s, sc += s * c, cc += c * c, ys += y[k] * s, yc += y[k] * c;
   }
-  double det = ss * cc - sc * sc;
-  double a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
-  double residual = 0;
-  for (int k = from; k < to; ++k) {
-    double e = y[k] - a * std::sin(kTwoPi * freq * k / rate) - b * std::cos(kTwoPi * freq * k / rate);
-    residual += e * e;
-  }
-  double amplitude = std::hypot(a, b);
-  double tonePower = amplitude * amplitude / 2 * (to - from);
-  return {amplitude, 10 * std::log10(residual / tonePower + 1e-30)};
+  const double det = ss * cc - sc * sc, a = (ys * cc - yc * sc) / det, b = (yc * ss - ys * sc) / det;
+  for (int k = from; k < to; ++k)
+    residual += std::pow(y[k] - a * std::sin(kTwoPi * freq * k / rate) - b * std::cos(kTwoPi * freq * k / rate), 2);
+  const double amplitude = std::hypot(a, b);
+  return {amplitude, 10 * std::log10(residual / (amplitude * amplitude / 2 * (to - from)) + 1e-30)};
 }
 
 double RmsDb(const std::vector<float>& y, int from, int to, double reference) {
@@ -86,13 +82,13 @@ double RmsDb(const std::vector<float>& y, int from, int to, double reference) {
 
 TEST(Resampler, UnusableArgumentsAndCountsAreRefused) {
   int spc = -7;
-  EXPECT_EQ(ResamplerCreate(0.5f, 2, -1, -1, -1, 0.0f, &spc), nullptr);  // cutoff -t
-  EXPECT_EQ(ResamplerCreate(0.0f, 2, -1, -1, -1, -1, &spc), nullptr);
-  EXPECT_EQ(ResamplerCreate(NAN, 2, -1, -1, -1, -1, &spc), nullptr);
-  EXPECT_EQ(ResamplerCreate(0.5f, 0, -1, -1, -1, -1, &spc), nullptr);
-  EXPECT_EQ(ResamplerCreate(0.5f, 7, -1, -1, -1, -1, &spc), nullptr);
-  EXPECT_EQ(ResamplerCreate(0.5f, 2, 4, -1, -1, -1, &spc), nullptr);
+  const struct { float ratio; int channels, length; float cutoff; } refused[] = {
+      {0.5f, 2, -1, 0.0f}, {0.0f, 2, -1, -1}, {NAN, 2, -1, -1}, {0.5f, 0, -1, -1}, {0.5f, 7, -1, -1}, {0.5f, 2, 4, -1}};
+  for (const auto& c : refused)
+    EXPECT_EQ(ResamplerCreate(c.ratio, c.channels, c.length, -1, -1, c.cutoff, &spc), nullptr) << c.ratio << " " << c.channels;
   EXPECT_EQ(spc, -7);
+  ASSERT_TRUE(Make(48000, 44100, 2, &spc));
+  EXPECT_EQ(spc, 3594);  // 1797 stereo frames per call
   ConverterPtr rs = Make(48000, 32000, 3, &spc);
   ASSERT_TRUE(rs);
   std::vector<int16_t> in(size_t(spc) + 3);
@@ -115,22 +111,17 @@ TEST(Resampler, NoCallProducesMoreThan22528FramesAtAnyRatePair) {
       if (inRate == outRate) continue;
       for (int channels : {1, 2, 5}) {
         SCOPED_TRACE(testing::Message() << inRate << " -> " << outRate << ", " << channels << " ch");
-        int spc = 0;
+        int spc = 0, most = 0;
         ConverterPtr rs = Make(inRate, outRate, channels, &spc);
-        ASSERT_TRUE(rs);
-        ASSERT_GT(spc, 0);
-        EXPECT_EQ(spc % channels, 0);
+        ASSERT_TRUE(rs && spc > 0 && spc % channels == 0) << spc;
         std::vector<int16_t> in(size_t(spc), int16_t(-32768));
         const float* out = nullptr;
-        int most = 0;
-        for (int call = 0; call < 2; ++call) {
-          int n = ResamplerProcess(rs.get(), in.data(), spc, &out);
+        for (int call = 0; call < 3; ++call) {  // two calls, then the flush
+          const int n = call < 2 ? ResamplerProcess(rs.get(), in.data(), spc, &out) : ResamplerFlush(rs.get(), &out);
           EXPECT_EQ(n % channels, 0);
           most = std::max(most, n / channels);
         }
-        most = std::max(most, ResamplerFlush(rs.get(), &out) / channels);
-        EXPECT_LE(most, kResamplerMaxOutputFrames);
-        EXPECT_LE(most, rs->outCapacity);
+        EXPECT_LE(most, std::min(kResamplerMaxOutputFrames, rs->outCapacity));
         if (outRate / inRate == 12) {
           EXPECT_GT(most, 20000);  // the bound is close to the real need
         }
@@ -139,10 +130,7 @@ TEST(Resampler, NoCallProducesMoreThan22528FramesAtAnyRatePair) {
   }
 }
 
-struct ToneCase {
-  int inRate, outRate;
-  double freq;
-};
+struct ToneCase { int inRate, outRate; double freq; };
 
 // A tone in the passband keeps its level (0.1 dB), frequency and phase: output k is the input
 // signal at time k / outRate, nothing else above -60 dB.
@@ -153,21 +141,14 @@ TEST(Resampler, PassbandTonesKeepLevelFrequencyAndTime) {
                             {8000, 16000, 3300},  {44100, 48000, 12345}, {8000, 96000, 2500}};
   for (const ToneCase& tc : cases) {
     SCOPED_TRACE(testing::Message() << tc.inRate << " -> " << tc.outRate << " at " << tc.freq << " Hz");
-    int spc = 0;
-    ConverterPtr rs = Make(tc.inRate, tc.outRate, 1, &spc);
-    ASSERT_TRUE(rs);
-    const int frames = tc.inRate / 2;
-    std::vector<float> y = Convert(rs.get(), spc, Tone(frames, 1, tc.freq, tc.inRate, 10000));
+    const std::vector<float> y = Convert(tc.inRate, tc.outRate, 1, Tone(tc.inRate / 2, 1, tc.freq, tc.inRate, 10000));
     const int from = tc.outRate / 50, to = int(y.size()) - tc.outRate / 50;
     ToneFit fit = FitTone(y, from, to, tc.freq, tc.outRate);
     EXPECT_NEAR(20 * std::log10(fit.amplitude / 10000), 0.0, 0.1);
     EXPECT_LT(fit.residualDb, -60.0);
     // Zero delay: the output matches the input tone sampled at k / outRate.
     double err = 0;
-    for (int k = from; k < to; ++k) {
-      double e = y[k] - 10000 * std::sin(kTwoPi * tc.freq * k / tc.outRate);
-      err += e * e;
-    }
+    for (int k = from; k < to; ++k) err += std::pow(y[k] - 10000 * std::sin(kTwoPi * tc.freq * k / tc.outRate), 2);
     EXPECT_LT(10 * std::log10(err / (to - from) / 5e7), -40.0);
   }
 }
@@ -180,10 +161,7 @@ TEST(Resampler, NoAliasesAndNoImages) {
                             {32000, 8000, 5000},   {22050, 44100, 7000},  {8000, 16000, 2500}};
   for (const ToneCase& tc : cases) {
     SCOPED_TRACE(testing::Message() << tc.inRate << " -> " << tc.outRate << " at " << tc.freq << " Hz");
-    int spc = 0;
-    ConverterPtr rs = Make(tc.inRate, tc.outRate, 2, &spc);
-    ASSERT_TRUE(rs);
-    std::vector<float> y = Channel(Convert(rs.get(), spc, Tone(tc.inRate / 2, 2, tc.freq, tc.inRate, 10000)), 2, 1);
+    const std::vector<float> y = Convert(tc.inRate, tc.outRate, 2, Tone(tc.inRate / 2, 2, tc.freq, tc.inRate, 10000), 1);
     const int from = tc.outRate / 50, to = int(y.size()) - tc.outRate / 50;
     if (tc.outRate < tc.inRate) {
       EXPECT_LT(RmsDb(y, from, to, 10000), -60.0);
@@ -211,17 +189,11 @@ TEST(Resampler, ChannelsMatchSeparateMonoRuns) {
       SCOPED_TRACE(testing::Message() << r.inRate << " -> " << r.outRate << ", " << channels << " ch");
       const int frames = 20000;
       std::vector<int16_t> in = Noise(frames, channels, 99u + channels);
-      int spc = 0;
-      ConverterPtr multi = Make(r.inRate, r.outRate, channels, &spc);
-      ASSERT_TRUE(multi);
-      std::vector<float> y = Convert(multi.get(), 499 * channels, in);
       for (int c = 0; c < channels; ++c) {
         std::vector<int16_t> mono(frames);
         for (int i = 0; i < frames; ++i) mono[i] = in[size_t(i) * channels + c];
-        int monoSpc = 0;
-        ConverterPtr single = Make(r.inRate, r.outRate, 1, &monoSpc);
-        std::vector<float> expected = Convert(single.get(), monoSpc, mono);
-        std::vector<float> got = Channel(y, channels, c);
+        const std::vector<float> expected = Convert(r.inRate, r.outRate, 1, mono),
+                                 got = Convert(r.inRate, r.outRate, channels, in, c, 499 * channels);
         ASSERT_EQ(got.size(), expected.size());
         float worst = 0;
         for (size_t k = 0; k < got.size(); ++k) worst = std::max(worst, std::fabs(got[k] - expected[k]));
@@ -238,19 +210,15 @@ TEST(Resampler, FlushDeliversTheTail) {
   for (const ToneCase& tc : cases) {
     for (int channels : {1, 2, 3}) {
       SCOPED_TRACE(testing::Message() << tc.inRate << " -> " << tc.outRate << ", " << channels << " ch");
-      int spc = 0;
-      ConverterPtr rs = Make(tc.inRate, tc.outRate, channels, &spc);
-      ASSERT_TRUE(rs);
       const int frames = 12345;
-      std::vector<float> all = Convert(rs.get(), spc, Tone(frames, channels, tc.freq, tc.inRate, 10000));
-      const double exact = double(frames) * tc.outRate / tc.inRate;
-      std::vector<float> y = Channel(all, channels, channels - 1);
-      EXPECT_NEAR(double(y.size()), std::ceil(exact), 1.0);
-      EXPECT_EQ(rs->outputCount, int64_t(y.size()));
+      int64_t outputCount = -1;
+      const std::vector<float> y =
+          Convert(tc.inRate, tc.outRate, channels, Tone(frames, channels, tc.freq, tc.inRate, 10000), channels - 1, 0, &outputCount);
+      EXPECT_NEAR(double(y.size()), std::ceil(double(frames) * tc.outRate / tc.inRate), 1.0);
+      EXPECT_EQ(outputCount, int64_t(y.size()));
       // The last 5 ms before the end, away from the final edge's ringing.
       int to = int(y.size()) - tc.outRate / 1000, from = to - tc.outRate / 200;
-      ToneFit fit = FitTone(y, from, to, tc.freq, tc.outRate);
-      EXPECT_NEAR(20 * std::log10(fit.amplitude / 10000), 0.0, 0.1);
+      EXPECT_NEAR(20 * std::log10(FitTone(y, from, to, tc.freq, tc.outRate).amplitude / 10000), 0.0, 0.1);
     }
   }
 }

@@ -2,9 +2,11 @@
 // a stream, and misuse, which must be refused without writing anything anywhere.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aacstream/aacstream.h"
@@ -18,10 +20,8 @@ namespace {
 constexpr unsigned char kCanary = 0xA5;
 
 struct OpenArgs {
-  int rate = 44100, kbps = 128, channels = 2, lfe = 0, headerType = 2, bandwidth = 0;
-  int read = 0, write = 0;
-  const char* in = nullptr;
-  const char* out = nullptr;
+  int rate = 44100, kbps = 128, channels = 2, lfe = 0, headerType = 2, bandwidth = 0, read = 0, write = 0;
+  const char *in = nullptr, *out = nullptr;
 };
 
 StreamContext* Open(const OpenArgs& a, const std::vector<int>& keys = {}, const std::vector<int>& values = {}) {
@@ -31,9 +31,7 @@ StreamContext* Open(const OpenArgs& a, const std::vector<int>& keys = {}, const 
 }
 
 bool AllCanary(const std::vector<unsigned char>& b) {
-  for (unsigned char v : b)
-    if (v != kCanary) return false;
-  return true;
+  return std::all_of(b.begin(), b.end(), [](unsigned char v) { return v == kCanary; });
 }
 
 int ParsedFrames(const std::vector<unsigned char>& stream, int headerBits = 58) {
@@ -46,21 +44,20 @@ int ParsedFrames(const std::vector<unsigned char>& stream, int headerBits = 58) 
 struct EncodeRun {
   std::vector<unsigned char> bytes;
   std::vector<int> callBytes;
-  int lastResult = -1;
   bool lastWroteAFrame = false;
 };
 
-// `calls` full calls of a tone, then a last call of `lastCount` samples and the flush.
+// `calls` full calls of a tone, then a last call of `lastCount` samples and the flush; empty when
+// a call does not return 0, the last 2, or the flush 0.
 EncodeRun Encode(StreamContext* s, int channels, int calls, int lastCount) {
   EncodeRun run;
   std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
   std::vector<short> pcm(static_cast<size_t>(1024 * channels));
   for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = static_cast<short>((i * 7919) % 20000 - 10000);
-  for (int k = 0; k <= calls; ++k) {
-    int length = -1;
+  for (int k = 0, length = -1; k <= calls; ++k) {
     out[0] = 0;
-    run.lastResult = aacStreamEncodeFrame32(s, pcm.data(), out.data(), k < calls ? 1024 * channels : lastCount, &length);
-    if (run.lastResult != (k < calls ? 0 : 2) || length < 0) return {};
+    const int result = aacStreamEncodeFrame32(s, pcm.data(), out.data(), k < calls ? 1024 * channels : lastCount, &length);
+    if (result != (k < calls ? 0 : 2) || length < 0) return {};
     run.callBytes.push_back(length);
     run.lastWroteAFrame = out[0] == 0xFF;
     run.bytes.insert(run.bytes.end(), out.begin(), out.begin() + length);
@@ -137,16 +134,12 @@ TEST(StreamOpen, OptionsOverrideTheArgumentsAndReachTheConfig) {
                                AACSTREAM_OPT_TNS, AACSTREAM_OPT_CHANNELS},
                           {96, 5, 56, 0, 1});
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->bitRate, 96000);
-  EXPECT_EQ(s->quality, 5);
-  EXPECT_EQ(s->adtsHeaderBits, 56);
-  EXPECT_EQ(s->tnsEnabled, 0);
+  EXPECT_EQ(std::tuple(s->bitRate, s->quality, s->adtsHeaderBits, s->tnsEnabled), std::tuple(96000, 5, 56, 0));
   unsigned char asc[2];
   int ascLength = 0;
   ASSERT_EQ(aacStreamAudioSpecificConfig32(s, asc, &ascLength), 0);
   EXPECT_EQ(ascLength, 2);
-  EXPECT_EQ(asc[0], 0x12);  // object type 2 (LC), index 4 (44100) ...
-  EXPECT_EQ(asc[1], 0x08);  // ... 1 channel
+  EXPECT_EQ(asc[0] << 8 | asc[1], 0x1208);  // object type 2 (LC), rate index 4 (44100), 1 channel
   aacStreamDestroy32(s);
 }
 
@@ -156,8 +149,7 @@ TEST(FrameDriver, KCallsGiveKPlusOneFramesTheFirstPrimesAndTheShortLastWritesIts
   const EncodeRun run = Encode(s, 2, 5, 200);
   ASSERT_EQ(run.callBytes.size(), 6u);
   EXPECT_EQ(run.callBytes[0], 0);
-  EXPECT_GT(run.callBytes[1], 0);
-  EXPECT_GT(run.callBytes[5], 0);
+  EXPECT_GT(*std::min_element(run.callBytes.begin() + 1, run.callBytes.end()), 0);
   EXPECT_TRUE(run.lastWroteAFrame) << "the tool counts the frame of a short last call";
   EXPECT_EQ(ParsedFrames(run.bytes, 56), 7);
   EXPECT_EQ(s->pipelineFrameCount, 8);
@@ -274,9 +266,8 @@ TEST(FrameDriver, FileInputIgnoresPcmAndCountsAndFileOutputIgnoresOut) {
   EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, nullptr, 0, nullptr), 2);
   aacStreamDestroy32(s);
   std::vector<uint8_t> stream;
-  ASSERT_TRUE(aacs::testing::ReadFile(aac, stream));
-  std::remove(wav.c_str());
-  std::remove(aac.c_str());
+  EXPECT_TRUE(aacs::testing::ReadFile(aac, stream));
+  std::remove(wav.c_str()), std::remove(aac.c_str());
   EXPECT_EQ(ParsedFrames(stream, 56), 4);
 }
 

@@ -51,23 +51,19 @@ TEST(Trailer, StringsCarryTheirLengthWithTheZeroAndTheSizeWordCountsThem) {
   auto ctx = MakeContext();
   std::vector<uint8_t> b = Write(*ctx);
   ASSERT_EQ(b.size(), 48u);
-  EXPECT_EQ(Int(b, 0), 44100);
-  EXPECT_EQ(Int(b, 4), 2);
-  for (size_t at : {16, 20, 24, 32, 36}) EXPECT_EQ(Int(b, at), 0) << at;  // three null strings, two zero words
-  EXPECT_EQ(Int(b, 28), 2026);
-  EXPECT_EQ(Int(b, 40), 40);
-  EXPECT_EQ(uint32_t(Int(b, 44)), kTrailerMagic);
+  std::vector<int32_t> words(12);
+  for (size_t i = 0; i < 12; ++i) words[i] = Int(b, 4 * i);
+  // Rate, channels, frame figure, rate 0.0, three null strings, year, two zero words, size, magic.
+  EXPECT_EQ(words, (std::vector<int32_t>{44100, 2, -3, 0, 0, 0, 0, 2026, 0, 0, 40, int32_t(kTrailerMagic)}));
   EXPECT_EQ(b[44], 0xCC);
   ctx = MakeContext();
   ctx->trailerText1 = "ab";
   ctx->trailerText3 = "";
   b = Write(*ctx);
   ASSERT_EQ(b.size(), 48u + 3 + 1);
-  EXPECT_EQ(Int(b, 16), 3);
-  EXPECT_EQ((std::vector<uint8_t>(b.begin() + 20, b.begin() + 23)), (std::vector<uint8_t>{'a', 'b', 0}));
-  EXPECT_EQ(Int(b, 23), 0);  // null second string
-  EXPECT_EQ(Int(b, 27), 1);  // empty third string: just its zero byte
-  EXPECT_EQ(b[31], 0);
+  // "ab" as 3, 'a', 'b', 0; the null second string as 0; the empty third one as 1 and its zero byte.
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 16, b.begin() + 32),
+            (std::vector<uint8_t>{3, 0, 0, 0, 'a', 'b', 0, 0, 0, 0, 0, 1, 0, 0, 0, 0}));
   EXPECT_EQ(Int(b, 32), 2026);
   EXPECT_EQ(Int(b, 44), 44);
   EXPECT_EQ(uint32_t(Int(b, 48)), kTrailerMagic);

@@ -13,9 +13,9 @@ namespace aacs::dsp {
 namespace {
 
 constexpr std::uint32_t kMmx = 1u << 23, kSse = 1u << 25, kSse2 = 1u << 26;
-constexpr char kIntel[12] = {'G', 'e', 'n', 'u', 'i', 'n', 'e', 'I', 'n', 't', 'e', 'l'};
-constexpr char kAmd[12] = {'A', 'u', 't', 'h', 'e', 'n', 't', 'i', 'c', 'A', 'M', 'D'};
-constexpr char kAlmostIntel[12] = {'G', 'e', 'n', 'u', 'i', 'n', 'e', 'I', 'n', 't', 'e', 'L'};
+const char* const kIntel = "GenuineIntel";
+const char* const kAmd = "AuthenticAMD";
+const char* const kAlmostIntel = "GenuineInteL";
 const char* const kBindFailure = " No primitive set matching the CPU was found during the Waterfall";
 
 // Only Intel gets the SSE columns; other vendors at most MMX; no identification means generic.
@@ -28,8 +28,8 @@ TEST(CpuClass, FeatureWordsAndVendorPickTheColumn) {
       {1, kAlmostIntel, kMmx | kSse | kSse2, kCpuMmx},
       {0, kIntel, kMmx | kSse | kSse2, kCpuGeneric}, {0, nullptr, kMmx | kSse | kSse2, kCpuGeneric}};
   for (const auto& c : cases)
-    EXPECT_EQ(ChooseCpuClass(c.hasCpuid, c.vendor, c.features), c.want) << (c.vendor ? std::string(c.vendor, 12) : "null") << " "
-                                                                         << std::hex << c.features;
+    EXPECT_EQ(ChooseCpuClass(c.hasCpuid, c.vendor, c.features), c.want) << (c.vendor ? c.vendor : "null") << std::hex
+                                                                         << " " << c.features;
 }
 
 class Binding : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "dsp/column_util.h"
@@ -25,15 +26,11 @@ int32_t Reference(double step, float y) {
 }
 
 TEST(QuantiseBands, FlagsChangedBandsReportsPeaksAndStopsAfterTheFirstBandAbove8191) {
+  // 1.0946 + 0.4054 rounds to 1, 0.5 to 0, 1.6 to 2; 8191.6 to 8192, which stops the walk after band 2.
   std::vector<float> y(32, 0.0f);
-  y[0] = 1.0946f;  // 1.0946 - 0.0946 = 1 exactly
-  y[1] = 0.5f;     // 0.4054: 0
-  y[2] = 1.6f;     // 1.5054: 2
-  y[4] = 100.0f;
-  y[20] = 8191.6f;  // rounds to 8192: quantisation stops after band 2
+  y[0] = 1.0946f, y[1] = 0.5f, y[2] = 1.6f, y[4] = 100.0f, y[20] = 8191.6f;
   std::vector<int32_t> q(32, 0);
-  q[4] = 100;  // band 1 keeps its values
-  q[24] = -7;  // band 3 comes after the overflow
+  q[4] = 100, q[24] = -7;  // band 1 keeps its values; band 3 comes after the overflow
   const int offsets[] = {0, 4, 12, 24, 32};
   uint8_t changed[4] = {0, 0, 0, 0};
   int32_t peak[4] = {-1, -1, -1, -1};
@@ -43,9 +40,7 @@ TEST(QuantiseBands, FlagsChangedBandsReportsPeaksAndStopsAfterTheFirstBandAbove8
   EXPECT_EQ(q[24], -7) << "the band after the overflow must stay untouched";
   EXPECT_EQ((std::vector<uint8_t>(changed, changed + 4)), (std::vector<uint8_t>{1, 0, 1, 0}));
   EXPECT_EQ((std::vector<int32_t>(peak, peak + 4)), (std::vector<int32_t>{2, 100, 8192, -1}));
-  y[20] = 8191.4f;
-  changed[0] = 1;
-  changed[1] = 0;
+  y[20] = 8191.4f, changed[0] = 1, changed[1] = 0;
   EXPECT_EQ(generic::QuantiseBands(y.data(), q.data(), offsets, 4, 1.0, changed, peak), 0);
   EXPECT_EQ(changed[0], 1) << "flags are only ever set";
 }
@@ -68,10 +63,7 @@ void ExpectEveryColumnQuantisesLikeTheGeneric(const std::vector<float>& y, const
     std::vector<uint8_t> fb(bands, 0);
     const int rb = Impl<QuantiseBandsFn>(kSlotQuantiseBands, column)(y.data(), qb.data(), offsets.data(), bands, step,
                                                                       fb.data(), pb.data());
-    EXPECT_EQ(ra, rb) << ColumnName(column) << " step " << step;
-    EXPECT_EQ(qa, qb) << ColumnName(column) << " step " << step;
-    EXPECT_EQ(fa, fb) << ColumnName(column) << " step " << step;
-    EXPECT_EQ(pa, pb) << ColumnName(column) << " step " << step;
+    EXPECT_TRUE(std::tie(ra, qa, fa, pa) == std::tie(rb, qb, fb, pb)) << ColumnName(column) << " step " << step;
   }
 }
 
@@ -91,8 +83,7 @@ TEST(QuantiseBands, EveryColumnGivesTheGenericBits) {
     }
     for (const double step : {1.0, 0.0123, 0.7071, 3.1}) ExpectEveryColumnQuantisesLikeTheGeneric(y, offsets, step);
   }
-  // Values within a hair of rounding up or down, where a float shortcut would go wrong unless it
-  // notices.
+  // Values within a hair of rounding up or down, where a float shortcut would go wrong.
   std::vector<float> y;
   for (int k = 0; k < 8200; k += 7)
     for (const float off : {-2e-3f, -1e-3f, -2e-4f, -3e-5f, 0.0f, 3e-5f, 2e-4f, 1e-3f, 2e-3f})
@@ -119,16 +110,12 @@ TEST(BandError, SumsSquaredErrorsOfTheClampedPowerTableAndEveryColumnGivesItsBit
   for (int n : {4, 8, 12, 16, 20, 28, 32, 36, 44, 96, 288, 1024, 3, 7, 13}) {
     std::vector<int32_t> q(n);
     std::vector<float> a(n);
-    for (int i = 0; i < n; ++i) {
-      q[i] = i % 9 == 0 ? 20000 : value(rng);
-      a[i] = level(rng);
-    }
+    for (int i = 0; i < n; ++i) q[i] = i % 9 == 0 ? 20000 : value(rng), a[i] = level(rng);
     const float want = generic::BandError(power.data(), 0.37f, q.data(), a.data(), n);
-    for (int column = kCpuGeneric; column <= kCpuSse2; ++column)
-      EXPECT_EQ(std::bit_cast<uint32_t>(Impl<BandErrorFn>(kSlotBandError, column)(power.data(), 0.37f, q.data(),
-                                                                                   a.data(), n)),
-                std::bit_cast<uint32_t>(want))
-          << ColumnName(column) << " " << n;
+    for (int column = kCpuGeneric; column <= kCpuSse2; ++column) {
+      const float got = Impl<BandErrorFn>(kSlotBandError, column)(power.data(), 0.37f, q.data(), a.data(), n);
+      EXPECT_EQ(std::bit_cast<uint32_t>(got), std::bit_cast<uint32_t>(want)) << ColumnName(column) << " " << n;
+    }
   }
 }
 
@@ -157,8 +144,7 @@ TEST(BandSums, EveryColumnGivesTheGenericVectorSums) {
     const auto bandSums = Impl<BandSumsFn>(kSlotBandSums, column);
     std::vector<float> s2(n), d2(n), p2(n, -1.0f), s3(n), untouched(n, 7.0f);
     bandSums(x.data(), u.data(), start.data(), width.data(), n, s2.data(), d2.data(), p2.data());
-    EXPECT_TRUE(SameBits(s2, sums));
-    EXPECT_TRUE(SameBits(d2, dots));
+    EXPECT_TRUE(SameBits(s2, sums) && SameBits(d2, dots));
     EXPECT_EQ(p2, peaks);
     // Without weights only the sums are written.
     bandSums(x.data(), nullptr, start.data(), width.data(), n, s3.data(), untouched.data(), nullptr);
@@ -183,8 +169,7 @@ TEST(RowDots, EveryColumnGivesTheGenericDotProducts) {
     std::vector<float> out1(kRows), out2(kRows);
     Impl<RowDotsFn>(kSlotRowDots, column)(rows.data(), kStride, first.data(), count.data(), kRows, a.data(), c.data(),
                                           out1.data(), out2.data());
-    EXPECT_TRUE(SameBits(out1, want1)) << ColumnName(column);
-    EXPECT_TRUE(SameBits(out2, want2)) << ColumnName(column);
+    EXPECT_TRUE(SameBits(out1, want1) && SameBits(out2, want2)) << ColumnName(column);
   }
 }
 

@@ -1,6 +1,7 @@
 // Platform helpers: the stream block and aligned buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -15,9 +16,7 @@ TEST(Platform, BlocksAreZeroedAlignedAndZeroOrHugeSizesGiveNull) {
   auto* block = static_cast<unsigned char*>(AllocZeroedBlock(kBytes));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % kBlockAlignment, 0u);
-  std::size_t nonzero = 0;
-  for (std::size_t i = 0; i < kBytes; ++i) nonzero += block[i] != 0;
-  EXPECT_EQ(nonzero, 0u);
+  EXPECT_EQ(std::count(block, block + kBytes, 0), std::ptrdiff_t(kBytes));
   FreeBlock(block);
   EXPECT_EQ(AllocZeroedBlock(0), nullptr);
   EXPECT_EQ(AllocZeroedBlock(SIZE_MAX), nullptr);

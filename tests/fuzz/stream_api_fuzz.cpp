@@ -33,11 +33,9 @@ void RemoveTempDir() {
 const std::string& TempDir() {
   if (gDir.empty()) {
     const char* base = std::getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/aacs_api_fuzz_XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
+    std::string name = std::string(base && *base ? base : "/tmp") + "/aacs_api_fuzz_XXXXXX";
     if (mkdtemp(name.data()) == nullptr) std::abort();
-    gDir = name.data();
+    gDir = name;
     std::atexit(RemoveTempDir);
   }
   return gDir;
@@ -55,10 +53,12 @@ int Range(FuzzedDataProvider& in, int lo, int hi) {
   return in.ConsumeIntegralInRange<int>(lo, std::max(lo, hi));
 }
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v)), b.push_back(static_cast<uint8_t>(v >> 8));
+// Appends little-endian fields given as (value, bytes) pairs, or four-character ids.
+void Put(std::vector<uint8_t>& b, std::initializer_list<std::pair<uint32_t, int>> fields) {
+  for (auto [v, n] : fields)
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
-void Put32(std::vector<uint8_t>& b, uint32_t v) { Put16(b, v & 0xFFFF), Put16(b, v >> 16); }
+void Put(std::vector<uint8_t>& b, const char* id) { b.insert(b.end(), id, id + 4); }
 
 // A WAV file with a plausible or fuzzed header and a few frames of fuzzed samples, or raw bytes.
 void WriteInputFile(FuzzedDataProvider& in, const std::string& path) {
@@ -72,25 +72,16 @@ void WriteInputFile(FuzzedDataProvider& in, const std::string& path) {
     const int frames = in.ConsumeIntegralInRange<int>(0, 3 * 1024 + 100);
     const uint32_t align = static_cast<uint32_t>(channels) * static_cast<uint32_t>(bits / 8);
     const uint32_t dataBytes = align * static_cast<uint32_t>(frames);
-    for (const char* tag : {"RIFF"}) b.insert(b.end(), tag, tag + 4);
-    Put32(b, 36 + dataBytes);
-    for (const char* tag : {"WAVEfmt "}) b.insert(b.end(), tag, tag + 8);
-    Put32(b, 16);
-    Put16(b, 1);
-    Put16(b, static_cast<uint32_t>(channels));
-    Put32(b, static_cast<uint32_t>(rate));
-    Put32(b, static_cast<uint32_t>(rate) * align);
-    Put16(b, align);
-    Put16(b, static_cast<uint32_t>(bits));
-    for (const char* tag : {"data"}) b.insert(b.end(), tag, tag + 4);
-    Put32(b, dataBytes);
+    Put(b, "RIFF"), Put(b, {{36 + dataBytes, 4}}), Put(b, "WAVE"), Put(b, "fmt ");
+    Put(b, {{16, 4}, {1, 2}, {static_cast<uint32_t>(channels), 2}, {static_cast<uint32_t>(rate), 4},
+            {static_cast<uint32_t>(rate) * align, 4}, {align, 2}, {static_cast<uint32_t>(bits), 2}});
+    Put(b, "data"), Put(b, {{dataBytes, 4}});
     const std::vector<uint8_t> pattern = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<int>(1, 64));
     for (uint32_t i = 0; i < dataBytes && dataBytes < (1u << 22); ++i)
       b.push_back(pattern.empty() ? 0 : static_cast<uint8_t>(pattern[i % pattern.size()] + i / pattern.size()));
   }
   FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) std::abort();
-  if (!b.empty() && std::fwrite(b.data(), 1, b.size(), f) != b.size()) std::abort();
+  if (f == nullptr || (!b.empty() && std::fwrite(b.data(), 1, b.size(), f) != b.size())) std::abort();
   std::fclose(f);
 }
 

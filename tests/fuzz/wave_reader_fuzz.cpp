@@ -21,13 +21,11 @@ void RemoveTempFile() { unlink(gPath.c_str()); }
 const char* TempPath() {
   if (gPath.empty()) {
     const char* dir = std::getenv("TMPDIR");
-    std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/aacs_wav_fuzz_XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = mkstemp(name.data());
+    std::string name = std::string(dir && *dir ? dir : "/tmp") + "/aacs_wav_fuzz_XXXXXX";
+    const int fd = mkstemp(name.data());
     if (fd < 0) std::abort();
     close(fd);
-    gPath = name.data();
+    gPath = name;
     std::atexit(RemoveTempFile);
   }
   return gPath.c_str();
@@ -38,19 +36,17 @@ const char* TempPath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace aacs::api;
   FILE* f = std::fopen(TempPath(), "wb");
-  if (!f) std::abort();
-  if (size && std::fwrite(data, 1, size, f) != size) std::abort();
+  if (!f || (size && std::fwrite(data, 1, size, f) != size)) std::abort();
   std::fclose(f);
 
   WaveFormatReport report{};
   int status = -1;
   WaveReader* r = WaveReaderOpen(TempPath(), &report, &status);
-  if (!r) {
-    if (status == kWaveOk) std::abort();
-    return 0;
-  }
-  if (report.numChannels < 1 || report.numFrames < 1 || report.blockAlign < 1) std::abort();
-  if (report.numFrames * report.blockAlign > int64_t(size)) std::abort();
+  if (!r && status == kWaveOk) std::abort();
+  if (!r) return 0;
+  if (report.numChannels < 1 || report.numFrames < 1 || report.blockAlign < 1 ||
+      report.numFrames * report.blockAlign > int64_t(size))
+    std::abort();
 
   // Reads of a size that depends on the input, so short and long requests both occur; at most
   // 64k samples, whatever the channel count.

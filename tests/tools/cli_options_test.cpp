@@ -13,53 +13,52 @@
 namespace aacs::tools {
 namespace {
 
-int Parse(std::vector<std::string> args, CliOptions& o, std::string& error) {
+struct Parsed { int status; CliOptions o; std::string error; };
+
+Parsed Parse(std::vector<std::string> args) {
   args.insert(args.begin(), "aacstream");
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
-  return ParseCommandLine(int(argv.size()), argv.data(), o, error);
+  Parsed p;
+  p.status = ParseCommandLine(int(argv.size()), argv.data(), p.o, p.error);
+  return p;
 }
 
 TEST(CliOptions, ShortLongAttachedAndSeparateValuesAgree) {
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"-b", "96", "x.wav"}, {"-b96", "x.wav"}, {"--bitrate", "96", "x.wav"}, {"x.wav", "--bitrate=96"}}) {
-    CliOptions o;
-    std::string error;
-    ASSERT_EQ(Parse(args, o, error), 0) << error;
-    EXPECT_EQ(o.bitrateKbps, 96);
-    EXPECT_EQ(o.inputs, std::vector<std::string>{"x.wav"});
+    const Parsed p = Parse(args);
+    ASSERT_EQ(p.status, 0) << p.error;
+    EXPECT_EQ(p.o.bitrateKbps, 96);
+    EXPECT_EQ(p.o.inputs, std::vector<std::string>{"x.wav"});
   }
 }
 
-TEST(CliOptions, DoubleDashMakesEverythingAfterItAnInput) {
-  CliOptions o;
-  std::string error;
-  ASSERT_EQ(Parse({"-q", "3", "--", "-odd.wav", "--quiet"}, o, error), 0) << error;
-  EXPECT_EQ(o.quality, 3);
-  EXPECT_FALSE(o.quiet);
-  EXPECT_EQ(o.inputs, (std::vector<std::string>{"-odd.wav", "--quiet"}));
-}
-
-TEST(CliOptions, StandardInputIsRefusedWithAReason) {
-  CliOptions o;
-  std::string error;
-  EXPECT_EQ(Parse({"-"}, o, error), 1);
-  EXPECT_NE(error.find("standard input"), std::string::npos) << error;
+TEST(CliOptions, DoubleDashMakesEverythingAfterItAnInputAndStandardInputIsRefused) {
+  const Parsed p = Parse({"-q", "3", "--", "-odd.wav", "--quiet"});
+  ASSERT_EQ(p.status, 0) << p.error;
+  EXPECT_EQ(p.o.quality, 3);
+  EXPECT_FALSE(p.o.quiet);
+  EXPECT_EQ(p.o.inputs, (std::vector<std::string>{"-odd.wav", "--quiet"}));
+  const Parsed dash = Parse({"-"});
+  EXPECT_EQ(dash.status, 1);
+  EXPECT_NE(dash.error.find("standard input"), std::string::npos) << dash.error;
 }
 
 TEST(CliOptions, TrailerTakesThreeTextsAndYearImpliesTheTrailer) {
-  CliOptions o;
-  std::string error;
-  ASSERT_EQ(Parse({"--trailer", "a", "b c", "", "x.wav"}, o, error), 0) << error;
-  EXPECT_TRUE(o.trailer && o.trailerTexts);
-  EXPECT_EQ(o.text[1], "b c");
-  EXPECT_EQ(o.text[2], "");
-  ASSERT_EQ(Parse({"--year", "1999", "x.wav"}, o, error), 0) << error;
-  EXPECT_TRUE(o.trailer);
-  EXPECT_FALSE(o.trailerTexts);
-  EXPECT_EQ(o.year, 1999);
-  EXPECT_EQ(Parse({"x.wav", "--trailer", "a", "b"}, o, error), 1);
-  EXPECT_NE(error.find("three values"), std::string::npos) << error;
+  Parsed p = Parse({"--trailer", "a", "b c", "", "x.wav"});
+  ASSERT_EQ(p.status, 0) << p.error;
+  EXPECT_TRUE(p.o.trailer && p.o.trailerTexts);
+  EXPECT_EQ(p.o.text[1], "b c");
+  EXPECT_EQ(p.o.text[2], "");
+  p = Parse({"--year", "1999", "x.wav"});
+  ASSERT_EQ(p.status, 0) << p.error;
+  EXPECT_TRUE(p.o.trailer);
+  EXPECT_FALSE(p.o.trailerTexts);
+  EXPECT_EQ(p.o.year, 1999);
+  p = Parse({"x.wav", "--trailer", "a", "b"});
+  EXPECT_EQ(p.status, 1);
+  EXPECT_NE(p.error.find("three values"), std::string::npos) << p.error;
 }
 
 TEST(CliOptions, ImpossibleValuesAreRefusedNamingTheOption) {
@@ -80,18 +79,17 @@ TEST(CliOptions, ImpossibleValuesAreRefusedNamingTheOption) {
       {{"x.wav", "-o"}, "option '-o' needs a value"},
   };
   for (const auto& [args, message] : cases) {
-    CliOptions o;
-    std::string error;
-    EXPECT_EQ(Parse(args, o, error), 1) << args[0];
-    EXPECT_EQ(error.rfind(message, 0), 0u) << "got: " << error;
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.status, 1) << args[0];
+    EXPECT_EQ(p.error.rfind(message, 0), 0u) << "got: " << p.error;
   }
 }
 
 std::vector<EncodeJob> Plan(std::vector<std::string> args, std::string& error, int expect = 0) {
-  CliOptions o;
-  EXPECT_EQ(Parse(args, o, error), 0) << error;
+  Parsed p = Parse(args);
+  EXPECT_EQ(p.status, 0) << p.error;
   std::vector<EncodeJob> jobs;
-  EXPECT_EQ(PlanJobs(o, jobs, error), expect) << error;
+  EXPECT_EQ(PlanJobs(p.o, jobs, error), expect) << error;
   return jobs;
 }
 
@@ -133,21 +131,16 @@ TEST(PlanJobs, ImpossibleCombinationsAreRefusedWithTheReason) {
 }
 
 TEST(DefaultBitrate, SixtyFourPerChannelWithinTheLibraryLimits) {
-  EXPECT_EQ(DefaultBitrateKbps(2, 44100), 128);
-  EXPECT_EQ(DefaultBitrateKbps(1, 16000), 64);
-  EXPECT_EQ(DefaultBitrateKbps(1, 8000), 48);   // 6144 bits per frame at 8 kHz
-  EXPECT_EQ(DefaultBitrateKbps(6, 8000), 288);
-  EXPECT_EQ(DefaultBitrateKbps(6, 96000), 384);
+  // 6144 bits per channel and frame caps 8 kHz at 48 kbit/s per channel.
+  const struct { int channels, rate, kbps; } cases[] = {{2, 44100, 128}, {1, 16000, 64}, {1, 8000, 48}, {6, 8000, 288}, {6, 96000, 384}};
+  for (const auto& c : cases) EXPECT_EQ(DefaultBitrateKbps(c.channels, c.rate), c.kbps) << c.channels << " x " << c.rate;
 }
 
 TEST(ProgressLine, ShowsBarPercentSpeedAndTimeLeft) {
-  const std::string line = ProgressLine("song.wav", 0, 1, 30.0, 120.0, 2.0, 79);
+  const std::string line = ProgressLine("song.wav", 0, 1, 30.0, 120.0, 2.0, 79), many = ProgressLine("", 3, 10, 10.0, 10.0, 1.0, 60);
   EXPECT_EQ(line.rfind("song.wav [", 0), 0u) << line;
-  EXPECT_NE(line.find(" 25%"), std::string::npos) << line;
-  EXPECT_NE(line.find("15.0x"), std::string::npos) << line;
-  EXPECT_NE(line.find("ETA 0:06"), std::string::npos) << line;
+  for (const char* part : {" 25%", "15.0x", "ETA 0:06"}) EXPECT_NE(line.find(part), std::string::npos) << part << ": " << line;
   EXPECT_LE(line.size(), 79u);
-  const std::string many = ProgressLine("", 3, 10, 10.0, 10.0, 1.0, 60);
   EXPECT_EQ(many.rfind("3/10 files [", 0), 0u) << many;
   EXPECT_NE(many.find("100%"), std::string::npos) << many;
   EXPECT_EQ(FormatDuration(65.3), "1:05.3");

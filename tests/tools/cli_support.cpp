@@ -1,8 +1,6 @@
 // tests/tools/cli_support.cpp — process, file and ffprobe helpers for the command-line tests.
 #include "cli_support.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +8,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -36,14 +37,8 @@ std::string ShellOutput(const std::string& command) {
 
 std::string ShellQuote(const std::string& s) {
   std::string q(1, '\'');
-  for (char c : s) {
-    if (c == '\'')
-      q.append("'\\''");
-    else
-      q.push_back(c);
-  }
-  q.push_back('\'');
-  return q;
+  for (char c : s) c == '\'' ? q.append("'\\''") : q.append(1, c);
+  return q + '\'';
 }
 
 CliRun RunCli(const std::vector<std::string>& args, const std::string& shellPrefix) {
@@ -60,65 +55,40 @@ CliRun RunCli(const std::vector<std::string>& args, const std::string& shellPref
   run.out = ReadAll(p);
   const int status = pclose(p);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (FILE* f = std::fopen(errFile.c_str(), "rb")) {
-    run.err = ReadAll(f);
-    std::fclose(f);
-  }
+  const std::vector<uint8_t> err = ReadBytes(errFile);
+  run.err.assign(err.begin(), err.end());
   std::remove(errFile.c_str());
   return run;
 }
 
 std::string MakeTempDir() {
   std::string pattern = ::testing::TempDir() + "aacs_cli_XXXXXX";
-  if (!mkdtemp(pattern.data())) return "";
-  return pattern;
+  return mkdtemp(pattern.data()) ? pattern : "";
 }
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
+bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::vector<uint8_t> ReadBytes(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    const std::string s = ReadAll(f);
-    bytes.assign(s.begin(), s.end());
-    std::fclose(f);
-  }
-  return bytes;
+  std::ifstream f(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 std::map<std::string, std::string> Probe(const std::string& path) {
-  std::string command =
+  std::istringstream text(ShellOutput(
       "ffprobe -v error -select_streams a:0 -show_entries "
       "stream=codec_name,profile,sample_rate,channels,channel_layout,duration_ts:format=duration:format_tags "
-      "-of default=noprint_wrappers=1 ";
-  command.append(ShellQuote(path)).append(" 2>&1");
-  const std::string text = ShellOutput(command);
+      "-of default=noprint_wrappers=1 " + ShellQuote(path) + " 2>&1"));
   std::map<std::string, std::string> fields;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-    start = end + 1;
-  }
+  for (std::string line; std::getline(text, line);)
+    if (const size_t eq = line.find('='); eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
   return fields;
 }
 

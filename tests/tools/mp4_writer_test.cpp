@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,53 +14,39 @@ namespace {
 uint32_t Be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint64_t Be64(const uint8_t* p) { return uint64_t(Be32(p)) << 32 | Be32(p + 4); }
 
-// A box found by path: its payload (after the 8-byte header) inside the buffer.
-struct Box {
-  const uint8_t* body = nullptr;
-  size_t size = 0;
-  bool found() const { return body != nullptr; }
-};
-
-// Boxes whose payload starts with other boxes after `skip` bytes (meta is a full box).
-size_t ChildOffset(const std::string& type) { return type == "meta" ? 4 : 0; }
-
-Box FindIn(const uint8_t* data, size_t size, const std::vector<std::string>& path, size_t depth = 0) {
-  size_t pos = 0;
-  while (pos + 8 <= size) {
+// The payload (after the 8-byte header) of the box at `path`, empty when missing.
+std::vector<uint8_t> Find(const std::vector<uint8_t>& bytes, const std::vector<std::string>& path) {
+  const uint8_t* data = bytes.data();
+  size_t size = bytes.size();
+  for (size_t depth = 0, pos = 0; pos + 8 <= size;) {
     const uint32_t boxSize = Be32(data + pos);
-    if (boxSize < 8 || pos + boxSize > size) return {};
-    const std::string type(reinterpret_cast<const char*>(data + pos + 4), 4);
-    if (type == path[depth]) {
-      const uint8_t* body = data + pos + 8;
-      const size_t bodySize = boxSize - 8;
-      if (depth + 1 == path.size()) return {body, bodySize};
-      const size_t skip = ChildOffset(type);
-      return FindIn(body + skip, bodySize - skip, path, depth + 1);
+    if (boxSize < 8 || pos + boxSize > size) break;
+    if (std::string(reinterpret_cast<const char*>(data + pos + 4), 4) != path[depth]) {
+      pos += boxSize;
+      continue;
     }
-    pos += boxSize;
+    if (++depth == path.size()) return {data + pos + 8, data + pos + boxSize};
+    data += pos + 8, size = boxSize - 8, pos = 0;
   }
   return {};
 }
 
-Box Find(const std::vector<uint8_t>& bytes, const std::vector<std::string>& path) {
-  return FindIn(bytes.data(), bytes.size(), path);
+// `count` big-endian words of a payload from byte `at`.
+std::vector<uint64_t> Words(const std::vector<uint8_t>& b, size_t at, size_t count, size_t width = 4) {
+  std::vector<uint64_t> w;
+  for (size_t i = 0; i < count && at + (i + 1) * width <= b.size(); ++i)
+    w.push_back(width == 4 ? Be32(&b[at + 4 * i]) : Be64(&b[at + 8 * i]));
+  return w;
+}
+using W = std::vector<uint64_t>;
+
+std::vector<uint8_t> Stbl(const std::vector<uint8_t>& moov, const char* leaf) {
+  return Find(moov, {"moov", "trak", "mdia", "minf", "stbl", leaf});
 }
 
-const std::vector<std::string> kStbl = {"moov", "trak", "mdia", "minf", "stbl"};
-std::vector<std::string> StblPath(const std::string& leaf) {
-  std::vector<std::string> p = kStbl;
-  p.push_back(leaf);
-  return p;
-}
-
-Mp4TrackInfo Track(int64_t validSamples) {
-  Mp4TrackInfo t;
-  t.sampleRate = 44100;
-  t.channels = 2;
-  t.audioSpecificConfig = {0x12, 0x10};
-  t.encoderDelay = 1024;
-  t.validSamples = validSamples;
-  return t;
+Mp4TrackInfo Track(int64_t validSamples, int rate = 44100) {
+  return {.sampleRate = rate, .channels = 2, .audioSpecificConfig = {0x12, 0x10}, .encoderDelay = 1024,
+          .validSamples = validSamples};
 }
 
 Mp4SampleTable Table(int samples, uint32_t perChunk, uint64_t firstOffset = 48) {
@@ -77,53 +62,34 @@ Mp4SampleTable Table(int samples, uint32_t perChunk, uint64_t firstOffset = 48) 
   return table;
 }
 
+W Offsets(const Mp4SampleTable& t) {
+  W w{t.chunkOffsets.size()};
+  w.insert(w.end(), t.chunkOffsets.begin(), t.chunkOffsets.end());
+  return w;
+}
+
 TEST(Mp4Writer, SampleTablesListEverySizeAndAShorterLastChunk) {
   const Mp4SampleTable table = Table(100, 43);
   const std::vector<uint8_t> moov = BuildMoov(Track(99 * 1024 - 500), Mp4Tags{}, table);
-
-  const Box stsz = Find(moov, StblPath("stsz"));
-  ASSERT_TRUE(stsz.found());
-  EXPECT_EQ(Be32(stsz.body + 4), 0u);  // no common size
-  ASSERT_EQ(Be32(stsz.body + 8), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(Be32(stsz.body + 12 + 4 * i), table.sampleSizes[size_t(i)]) << i;
-
-  const Box stts = Find(moov, StblPath("stts"));
-  ASSERT_TRUE(stts.found());
-  EXPECT_EQ(Be32(stts.body + 4), 1u);
-  EXPECT_EQ(Be32(stts.body + 8), 100u);
-  EXPECT_EQ(Be32(stts.body + 12), 1024u);
-
+  const std::vector<uint8_t> stsz = Stbl(moov, "stsz");
+  EXPECT_EQ(Words(stsz, 4, 2), (W{0, 100}));  // no common size, 100 entries
+  EXPECT_EQ(Words(stsz, 12, 100), W(table.sampleSizes.begin(), table.sampleSizes.end()));
+  EXPECT_EQ(Words(Stbl(moov, "stts"), 4, 3), (W{1, 100, 1024}));
   // Chunks 1-2 hold 43 blocks, chunk 3 the remaining 14.
-  const Box stsc = Find(moov, StblPath("stsc"));
-  ASSERT_TRUE(stsc.found());
-  ASSERT_EQ(Be32(stsc.body + 4), 2u);
-  EXPECT_EQ(Be32(stsc.body + 8), 1u);
-  EXPECT_EQ(Be32(stsc.body + 12), 43u);
-  EXPECT_EQ(Be32(stsc.body + 20), 3u);
-  EXPECT_EQ(Be32(stsc.body + 24), 14u);
-
-  const Box stco = Find(moov, StblPath("stco"));
-  ASSERT_TRUE(stco.found());
-  ASSERT_EQ(Be32(stco.body + 4), 3u);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Be32(stco.body + 8 + 4 * i), table.chunkOffsets[size_t(i)]);
-  EXPECT_FALSE(Find(moov, StblPath("co64")).found());
-
+  EXPECT_EQ(Words(Stbl(moov, "stsc"), 4, 7), (W{2, 1, 43, 1, 3, 14, 1}));
+  EXPECT_EQ(Words(Stbl(moov, "stco"), 4, 4), Offsets(table));
+  EXPECT_TRUE(Stbl(moov, "co64").empty());
   // Chunks that fill evenly need one stsc entry.
-  const std::vector<uint8_t> evenMoov = BuildMoov(Track(85 * 1024), Mp4Tags{}, Table(86, 43));
-  const Box even = Find(evenMoov, StblPath("stsc"));
-  ASSERT_TRUE(even.found());
-  EXPECT_EQ(Be32(even.body + 4), 1u);
+  EXPECT_EQ(Words(Stbl(BuildMoov(Track(85 * 1024), Mp4Tags{}, Table(86, 43)), "stsc"), 4, 1), W{1});
 }
 
 TEST(Mp4Writer, ChunkOffsetsBeyond4GiBSwitchToCo64) {
   const Mp4SampleTable table = Table(90, 43, 0x1'0000'0000ULL - 5000);
-  const std::vector<uint8_t> moov = BuildMoov(Track(89 * 1024), Mp4Tags{}, table);
-  EXPECT_FALSE(Find(moov, StblPath("stco")).found());
-  const Box co64 = Find(moov, StblPath("co64"));
-  ASSERT_TRUE(co64.found());
-  ASSERT_EQ(Be32(co64.body + 4), 3u);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Be64(co64.body + 8 + 8 * i), table.chunkOffsets[size_t(i)]);
-  EXPECT_GT(table.chunkOffsets[2], 0xFFFFFFFFULL);
+  ASSERT_GT(table.chunkOffsets[2], 0xFFFFFFFFULL);
+  const std::vector<uint8_t> moov = BuildMoov(Track(89 * 1024), Mp4Tags{}, table), co64 = Stbl(moov, "co64");
+  EXPECT_TRUE(Stbl(moov, "stco").empty());
+  EXPECT_EQ(Words(co64, 4, 1), W{3});
+  EXPECT_EQ(Words(co64, 8, 3, 8), W(table.chunkOffsets.begin(), table.chunkOffsets.end()));
 }
 
 // The edit list skips the priming and ends at the last input sample; past 32 bits the movie
@@ -131,42 +97,28 @@ TEST(Mp4Writer, ChunkOffsetsBeyond4GiBSwitchToCo64) {
 TEST(Mp4Writer, EditListSkipsThePrimingAndLongDurationsUseVersion1Boxes) {
   const int64_t valid = 99 * 1024 - 300;
   std::vector<uint8_t> moov = BuildMoov(Track(valid), Mp4Tags{}, Table(100, 43));
-  Box elst = Find(moov, {"moov", "trak", "edts", "elst"});
-  ASSERT_TRUE(elst.found());
-  EXPECT_EQ(elst.body[0], 0);
-  ASSERT_EQ(Be32(elst.body + 4), 1u);
-  EXPECT_EQ(Be32(elst.body + 8), uint32_t(valid));  // segment duration, movie timescale
-  EXPECT_EQ(Be32(elst.body + 12), 1024u);           // media time: the priming is skipped
-  EXPECT_EQ(Be32(elst.body + 16), 0x00010000u);     // rate 1.0
-  const Box mdhd = Find(moov, {"moov", "trak", "mdia", "mdhd"});
-  ASSERT_TRUE(mdhd.found());
-  EXPECT_EQ(Be32(mdhd.body + 16), 100u * 1024u);  // the whole media, priming and padding included
+  // Version 0, one entry: duration in the movie timescale, media time past the priming, rate 1.0.
+  EXPECT_EQ(Words(Find(moov, {"moov", "trak", "edts", "elst"}), 0, 5), (W{0, 1, uint64_t(valid), 1024, 0x00010000}));
+  // The media duration covers the whole media, priming and padding included.
+  EXPECT_EQ(Words(Find(moov, {"moov", "trak", "mdia", "mdhd"}), 16, 1), W{100 * 1024});
 
-  const int64_t longValid = 6'000'000'000LL;
-  moov = BuildMoov(Track(longValid), Mp4Tags{}, Table(10, 43));
-  const Box mvhd = Find(moov, {"moov", "mvhd"});
-  ASSERT_TRUE(mvhd.found());
-  EXPECT_EQ(mvhd.body[0], 1);
-  EXPECT_EQ(Be32(mvhd.body + 20), 44100u);
-  EXPECT_EQ(Be64(mvhd.body + 24), uint64_t(longValid));
-  elst = Find(moov, {"moov", "trak", "edts", "elst"});
-  ASSERT_TRUE(elst.found());
-  EXPECT_EQ(elst.body[0], 1);
-  EXPECT_EQ(Be64(elst.body + 8), uint64_t(longValid));
-  EXPECT_EQ(Be64(elst.body + 16), 1024u);
+  const uint64_t longValid = 6'000'000'000ULL;
+  moov = BuildMoov(Track(int64_t(longValid)), Mp4Tags{}, Table(10, 43));
+  const std::vector<uint8_t> mvhd = Find(moov, {"moov", "mvhd"}), elst = Find(moov, {"moov", "trak", "edts", "elst"});
+  ASSERT_FALSE(mvhd.empty() || elst.empty());
+  EXPECT_EQ(mvhd[0], 1);  // version 1
+  EXPECT_EQ(Words(mvhd, 20, 1), W{44100});
+  EXPECT_EQ(Words(mvhd, 24, 1, 8), W{longValid});
+  EXPECT_EQ(elst[0], 1);
+  EXPECT_EQ(Words(elst, 8, 2, 8), (W{longValid, 1024}));
 }
 
 TEST(Mp4Writer, RatesAbove65535LeaveTheSampleEntryRateToTheConfig) {
-  Mp4TrackInfo track = Track(9 * 1024);
-  track.sampleRate = 96000;
-  const std::vector<uint8_t> moov = BuildMoov(track, Mp4Tags{}, Table(10, 94));
-  const Box stsd = Find(moov, StblPath("stsd"));
-  ASSERT_TRUE(stsd.found());
-  ASSERT_EQ(std::string(reinterpret_cast<const char*>(stsd.body + 12), 4), "mp4a");
-  EXPECT_EQ(Be32(stsd.body + 8 + 8 + 24), 0u);
-  const Box mdhd = Find(moov, {"moov", "trak", "mdia", "mdhd"});
-  ASSERT_TRUE(mdhd.found());
-  EXPECT_EQ(Be32(mdhd.body + 12), 96000u);
+  const std::vector<uint8_t> moov = BuildMoov(Track(9 * 1024, 96000), Mp4Tags{}, Table(10, 94)), stsd = Stbl(moov, "stsd");
+  ASSERT_GE(stsd.size(), 44u);
+  ASSERT_EQ(std::string(stsd.begin() + 12, stsd.begin() + 16), "mp4a");
+  EXPECT_EQ(Words(stsd, 40, 1), W{0});
+  EXPECT_EQ(Words(Find(moov, {"moov", "trak", "mdia", "mdhd"}), 12, 1), W{96000});
 }
 
 // The gapless record players read: delay, padding and length in its fixed hexadecimal layout.

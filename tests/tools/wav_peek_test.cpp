@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "aacstream/aacstream.h"
@@ -19,16 +20,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Le(Bytes& b, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-void Id(Bytes& b, const char* id) {
-  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(id[i]));
-}
-
 struct WavSpec {
-  int tag = 1, channels = 2, rate = 44100, bits = 16;
-  int frames = 5000;
+  int tag = 1, channels = 2, rate = 44100, bits = 16, frames = 5000;
   bool extensible = false;
   int extensibleSubFormat = 1;
   uint32_t dataSizeOverride = 0;  // written instead of the true size when non-zero
@@ -36,37 +29,27 @@ struct WavSpec {
   bool oddChunkFirst = false;     // an odd-sized chunk (with its pad byte) before fmt
 };
 
+// Little-endian fields: (value, bytes) pairs, and four-character ids as strings.
+void Put(Bytes& b, std::initializer_list<std::pair<uint32_t, int>> fields) {
+  for (auto [v, n] : fields)
+    for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void Put(Bytes& b, const char* text) { b.insert(b.end(), text, text + std::strlen(text)); }
+
 Bytes BuildWav(const WavSpec& s) {
-  const int bytesPerSample = (s.bits + 7) / 8;
-  const uint32_t dataBytes = uint32_t(s.frames * s.channels * bytesPerSample);
+  const uint32_t align = uint32_t(s.channels * ((s.bits + 7) / 8)), dataBytes = uint32_t(s.frames) * align;
   Bytes b;
-  Id(b, "RIFF");
-  Le(b, 0, 4);
-  Id(b, "WAVE");
-  if (s.oddChunkFirst) {
-    Id(b, "junk");
-    Le(b, 3, 4);
-    b.insert(b.end(), {'a', 'b', 'c', 0});
-  }
-  Id(b, "fmt ");
-  Le(b, s.extensible ? 40 : 16, 4);
-  Le(b, s.extensible ? 0xFFFE : uint32_t(s.tag), 2);
-  Le(b, uint32_t(s.channels), 2);
-  Le(b, uint32_t(s.rate), 4);
-  Le(b, uint32_t(s.rate * s.channels * bytesPerSample), 4);
-  Le(b, uint32_t(s.channels * bytesPerSample), 2);
-  Le(b, uint32_t(s.bits), 2);
+  Put(b, "RIFF----WAVE");
+  if (s.oddChunkFirst) Put(b, "junk"), Put(b, {{3, 4}, {'a', 1}, {'b', 1}, {'c', 1}, {0, 1}});
+  Put(b, "fmt ");
+  Put(b, {{s.extensible ? 40 : 16, 4}, {s.extensible ? 0xFFFE : uint32_t(s.tag), 2}, {uint32_t(s.channels), 2},
+          {uint32_t(s.rate), 4}, {uint32_t(s.rate) * align, 4}, {align, 2}, {uint32_t(s.bits), 2}});
   if (s.extensible) {
-    Le(b, 22, 2);
-    Le(b, uint32_t(s.bits), 2);
-    Le(b, 0, 4);
-    const uint8_t guid[16] = {0, 0, 0, 0, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-    Bytes g(guid, guid + 16);
-    g[0] = uint8_t(s.extensibleSubFormat);
-    b.insert(b.end(), g.begin(), g.end());
+    Put(b, {{22, 2}, {uint32_t(s.bits), 2}, {0, 4}, {uint32_t(s.extensibleSubFormat), 4}, {0x00100000, 4},
+            {0xAA000080, 4}, {0x719B3800, 4}});
   }
-  Id(b, "data");
-  Le(b, s.dataSizeOverride ? s.dataSizeOverride : dataBytes, 4);
+  Put(b, "data");
+  Put(b, {{s.dataSizeOverride ? s.dataSizeOverride : dataBytes, 4}});
   for (uint32_t i = 0; i + s.missingBytes < dataBytes; ++i) b.push_back(uint8_t((i * 37) >> 3));
   const uint32_t riff = uint32_t(b.size() - 8);
   std::memcpy(b.data() + 4, &riff, 4);
@@ -108,95 +91,68 @@ int LibraryFrames(const std::string& path) {
 int ExpectedFrames(int64_t samples) { return int((samples + 1023) / 1024 + 1); }
 
 TEST(WavPeek, CountsWhatTheLibraryReadsForEveryHeaderLayout) {
-  struct Case { const char* name; WavSpec spec; int64_t frames; int64_t declared; };
-  WavSpec plain;
-  WavSpec exact;
-  exact.frames = 4096;
-  WavSpec streaming;
-  streaming.dataSizeOverride = 0xFFFFFFFFu;
-  WavSpec cut;
-  cut.missingBytes = 4 * 1000 + 2;  // 1000 frames and half a frame missing
-  WavSpec odd;
-  odd.oddChunkFirst = true;
-  WavSpec ext24;
-  ext24.extensible = true, ext24.bits = 24, ext24.channels = 6, ext24.frames = 3000;
-  WavSpec mono8;
-  mono8.bits = 8, mono8.channels = 1, mono8.rate = 8000, mono8.frames = 1025;
-  const Case cases[] = {{"plain", plain, 5000, 5000},        {"multiple of 1024", exact, 4096, 4096},
-                        {"streaming size", streaming, 5000, 5000}, {"cut short", cut, 3999, 5000},
-                        {"odd chunk", odd, 5000, 5000},      {"24-bit extensible 5.1", ext24, 3000, 3000},
-                        {"8-bit mono", mono8, 1025, 1025}};
-  for (const Case& c : cases) {
+  const struct { const char* name; WavSpec spec; int64_t frames, declared; } cases[] = {
+      {"plain", {}, 5000, 5000},
+      {"multiple of 1024", {.frames = 4096}, 4096, 4096},
+      {"streaming size", {.dataSizeOverride = 0xFFFFFFFFu}, 5000, 5000},
+      {"cut short", {.missingBytes = 4 * 1000 + 2}, 3999, 5000},  // 1000 and a half frames missing
+      {"odd chunk", {.oddChunkFirst = true}, 5000, 5000},
+      {"24-bit extensible 5.1", {.channels = 6, .bits = 24, .frames = 3000, .extensible = true}, 3000, 3000},
+      {"8-bit mono", {.channels = 1, .rate = 8000, .bits = 8, .frames = 1025}, 1025, 1025}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string path = WriteTemp(BuildWav(c.spec));
     WavInfo info;
     std::string error;
-    ASSERT_EQ(PeekWav(path, info, error), 0) << c.name << ": " << error;
-    EXPECT_EQ(info.frames, c.frames) << c.name;
-    EXPECT_EQ(info.declaredFrames, c.declared) << c.name;
-    EXPECT_EQ(info.channels, c.spec.channels) << c.name;
-    EXPECT_EQ(info.sampleRate, c.spec.rate) << c.name;
-    EXPECT_EQ(LibraryFrames(path), ExpectedFrames(info.frames)) << c.name;
+    ASSERT_EQ(PeekWav(path, info, error), 0) << error;
+    EXPECT_EQ(info.frames, c.frames);
+    EXPECT_EQ(info.declaredFrames, c.declared);
+    EXPECT_EQ(info.channels, c.spec.channels);
+    EXPECT_EQ(info.sampleRate, c.spec.rate);
+    EXPECT_EQ(LibraryFrames(path), ExpectedFrames(info.frames));
     std::remove(path.c_str());
   }
 }
 
 TEST(WavPeek, RefusesWhatTheLibraryRefusesWithAPreciseReason) {
-  struct Case { const char* name; Bytes bytes; const char* reason; };
-  WavSpec flt;
-  flt.tag = 3, flt.bits = 32;
-  WavSpec extFloat;
-  extFloat.extensible = true, extFloat.extensibleSubFormat = 3, extFloat.bits = 32;
-  WavSpec adpcm;
-  adpcm.tag = 2;
-  WavSpec seven;
-  seven.channels = 7;
-  WavSpec empty;
-  empty.frames = 0;
-  const Bytes text = {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n', 'x'};
-  Bytes noData = BuildWav(WavSpec{});
+  Bytes noData = BuildWav({});
   noData.resize(36);  // header and fmt only
-  const Case cases[] = {{"text", text, "not a WAV file"},
-                        {"float", BuildWav(flt), "floating-point samples are not supported"},
-                        {"extensible float", BuildWav(extFloat), "floating-point samples are not supported"},
-                        {"adpcm", BuildWav(adpcm), "compressed or unknown sample format"},
-                        {"7 channels", BuildWav(seven), "more than 6 channels"},
-                        {"no audio", BuildWav(empty), "holds no audio"},
-                        {"no data chunk", noData, "no data chunk"}};
-  for (const Case& c : cases) {
+  const struct { const char* name; Bytes bytes; const char* reason; } cases[] = {
+      {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n', 'x'}, "not a WAV file"},
+      {"float", BuildWav({.tag = 3, .bits = 32}), "floating-point samples are not supported"},
+      {"extensible float", BuildWav({.bits = 32, .extensible = true, .extensibleSubFormat = 3}),
+       "floating-point samples are not supported"},
+      {"adpcm", BuildWav({.tag = 2}), "compressed or unknown sample format"},
+      {"7 channels", BuildWav({.channels = 7}), "more than 6 channels"},
+      {"no audio", BuildWav({.frames = 0}), "holds no audio"},
+      {"no data chunk", noData, "no data chunk"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     const std::string path = WriteTemp(c.bytes);
     WavInfo info;
     std::string error;
-    EXPECT_EQ(PeekWav(path, info, error), 1) << c.name;
-    EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
-    EXPECT_EQ(LibraryFrames(path), -1) << c.name << " is refused by the peek but accepted by the library";
+    EXPECT_EQ(PeekWav(path, info, error), 1);
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    EXPECT_EQ(LibraryFrames(path), -1) << "refused by the peek but accepted by the library";
     std::remove(path.c_str());
   }
-}
-
-std::vector<uint8_t> EncodeSine(int headerBits) {
-  testing::EncodeOptions options;
-  options.adtsBits = headerBits;
-  options.kbps = 96;
-  return testing::EncodeAudio(testing::Sine(44100, 2, 0.5, 440, 8000), options).bytes;
 }
 
 // The splitter finds every frame the library writes in both header forms, and refuses lost
 // sync, the wrong form and cut frames.
 TEST(AdtsFrames, SplitsBothHeaderFormsIntoEveryFrameAndRefusesBrokenStreams) {
   for (int bits : {56, 58}) {
-    const std::vector<uint8_t> stream = EncodeSine(bits);
+    testing::EncodeOptions options;
+    options.adtsBits = bits, options.kbps = 96;
+    const std::vector<uint8_t> stream = testing::EncodeAudio(testing::Sine(44100, 2, 0.5, 440, 8000), options).bytes;
     ASSERT_FALSE(stream.empty());
     size_t offset = 0;
     int frames = 0;
     AdtsFrame f;
-    while (offset < stream.size()) {
+    for (; offset < stream.size(); offset += f.length, ++frames) {
       ASSERT_EQ(ReadAdtsFrame(stream.data(), stream.size(), offset, bits, f), 0) << bits << " at " << offset;
-      EXPECT_EQ(f.profile, 1);
-      EXPECT_EQ(f.sampleRateIndex, 4);
-      EXPECT_EQ(f.channelConfig, 2);
-      EXPECT_EQ(f.headerBytes, bits == 56 ? 7 : 0);
-      offset += f.length;
-      ++frames;
+      EXPECT_EQ(std::tuple(f.profile, f.sampleRateIndex, f.channelConfig, f.headerBytes),
+                std::tuple(1, 4, 2, bits == 56 ? 7 : 0));
     }
     EXPECT_EQ(frames, ExpectedFrames(22050));
     ASSERT_EQ(ReadAdtsFrame(stream.data(), stream.size(), 0, bits, f), 0);
