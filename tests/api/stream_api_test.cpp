@@ -86,16 +86,28 @@ TEST(StreamOpen, RefusesWhatCannotBeEncoded) {
       {.rate = 0, .read = 1}, {.rate = 0, .read = 1, .in = ""}, {.rate = 0, .read = 1, .in = dir.c_str()},
       {.rate = 0, .read = 1, .in = "/nonexistent/in.wav"},
       {.write = 1}, {.write = 1, .out = ""}, {.write = 1, .out = dir.c_str()}, {.write = 1, .out = "/nonexistent/dir/out.aac"}};
-  for (const OpenArgs& a : refused)
+  // Each refusal returns null and names its reason in one line on stderr.
+  auto expectOneLine = [](const std::string& err) {
+    EXPECT_EQ(err.rfind("aacstream: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  };
+  for (const OpenArgs& a : refused) {
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Open(a), nullptr) << a.rate << " Hz " << a.kbps << " kbit/s " << a.channels << " ch lfe " << a.lfe
                                 << " header " << a.headerType << " bandwidth " << a.bandwidth;
+    expectOneLine(testing::internal::GetCapturedStderr());
+  }
   const std::pair<int, int> badOptions[] = {
       {0, 0}, {4, 1}, {17, 0}, {INT_MIN, 0}, {AACSTREAM_OPT_PROFILE, 2}, {AACSTREAM_OPT_BIT_RATE_KBPS, INT_MAX},
       {AACSTREAM_OPT_CHANNELS, 7}, {AACSTREAM_OPT_SAMPLE_RATE, 44101}, {AACSTREAM_OPT_BANDWIDTH, 96001},
       {AACSTREAM_OPT_INPUT_SAMPLE_RATE, 48000},  // memory input cannot resample
       {AACSTREAM_OPT_TNS, 2}, {AACSTREAM_OPT_STEREO_MODE, -2}, {AACSTREAM_OPT_ADTS_HEADER_BITS, 0},
       {AACSTREAM_OPT_ADTS_HEADER_BITS, 57}};
-  for (const auto& [key, value] : badOptions) EXPECT_EQ(Open({}, {key}, {value}), nullptr) << key << " = " << value;
+  for (const auto& [key, value] : badOptions) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Open({}, {key}, {value}), nullptr) << key << " = " << value;
+    expectOneLine(testing::internal::GetCapturedStderr());
+  }
   const int key = AACSTREAM_OPT_TNS, value = 1;
   auto openEx = [](const int* keys, const int* values, int count) {
     return aacStreamOpenEx32(0, 0, 44100, 128, 2, 0, 0, 1, 2, 0, 0, 9, nullptr, nullptr, nullptr, nullptr, nullptr,
