@@ -8,21 +8,13 @@
 #include <cmath>
 
 #include "dsp/generic_primitives.h"
+#include "dsp/quantise_line.h"
 
 namespace aacs::dsp::generic {
 namespace {
 
-// 2^23 - 0.0946: adding it to step * y and storing the sum as a float leaves the nearest
-// integer to step * y - 0.0946 in the float's mantissa bits.
-constexpr double kRoundingBias = 8388607.9054;
-constexpr uint32_t kTwoPow23Bits = 0x4B000000u;
 constexpr int32_t kLargestMagnitude = 8191;
 constexpr int kLargestPowerIndex = 16383;
-
-inline int32_t Quantise(double step, float y) {
-  const float sum = static_cast<float>(step * y + kRoundingBias);
-  return static_cast<int32_t>(std::bit_cast<uint32_t>(sum) - kTwoPow23Bits);
-}
 
 }  // namespace
 
@@ -60,7 +52,7 @@ int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, 
     for (int start = bandOffset[b]; start < bandOffset[b + 1]; start += kChunk) {
       const int n = std::min(kChunk, bandOffset[b + 1] - start);
       if (!floatStep || !QuantiseBandFloat(y + start, v, n, stepFloat))
-        for (int i = 0; i < n; ++i) v[i] = Quantise(step, y[start + i]);
+        for (int i = 0; i < n; ++i) v[i] = QuantiseLine(step, y[start + i]);
       for (int i = 0; i < n; ++i) {
         differs |= v[i] ^ q[start + i];
         largest = largest > v[i] ? largest : v[i];

@@ -8,14 +8,11 @@
 #include <cstring>
 
 #include "dsp/primitives.h"
+#include "dsp/quantise_line.h"
 
 namespace aacs::quant {
 namespace {
 
-// 2^23 - 0.0946: adding it to f*y and storing the sum as a float rounds f*y - 0.0946 to the
-// nearest integer, which then sits in the float's mantissa bits.
-constexpr double kRoundingBias = 8388607.9054;
-constexpr uint32_t kTwoPow23Bits = 0x4B000000u;
 constexpr float kPower43Exponent = 1.3333333730697632f;  // 4/3 rounded to single precision
 constexpr float kIntensityMarker = 673.0f;               // tells the prediction tools "not coded"
 
@@ -32,12 +29,9 @@ QuantiserTables BuildTables() {
   return t;
 }
 
-// |q| of one line: the stored float's bits minus those of 2^23.  Values too large for the
-// mantissa (or infinite) come out far above kMaxQuantisedMagnitude, which the check catches.
-inline int32_t RoundMagnitude(double step, float y) {
-  const float v = static_cast<float>(step * y + kRoundingBias);
-  return static_cast<int32_t>(std::bit_cast<uint32_t>(v) - kTwoPow23Bits);
-}
+// |q| of one line by the 2^23 rounding trick.  Values too large for the mantissa (or infinite)
+// come out far above kMaxQuantisedMagnitude, which the check catches.
+inline int32_t RoundMagnitude(double step, float y) { return dsp::QuantiseLine(step, y); }
 
 // One block of 32 lines; returns the largest magnitude of the block.
 inline int32_t QuantiseBlock(double step, const float* y, int32_t* q) {

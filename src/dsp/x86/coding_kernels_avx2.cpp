@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dsp/quantise_line.h"
 #include "dsp/x86/simd_primitives.h"
 
 namespace aacs::dsp::avx2 {
@@ -18,7 +19,7 @@ namespace {
 // step * y - 0.0946 rounded to the nearest integer, the way the generic kernel gets it: product
 // and sum in double precision, rounded to float at 2^23.
 inline __m256i ExactEight(const float* y, __m256d step) {
-  const __m256d bias = _mm256_set1_pd(8388607.9054);
+  const __m256d bias = _mm256_set1_pd(kRoundingBias);
   const __m256 yv = _mm256_loadu_ps(y);
   const __m256d lo = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(yv)), step), bias);
   const __m256d hi = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(yv, 1)), step), bias);
@@ -63,15 +64,7 @@ int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, 
     top4 = _mm_max_epi32(top4, _mm_shuffle_epi32(top4, _MM_SHUFFLE(1, 0, 3, 2)));
     top4 = _mm_max_epi32(top4, _mm_shuffle_epi32(top4, _MM_SHUFFLE(2, 3, 0, 1)));
     int32_t rest = 0, top = _mm_cvtsi128_si32(top4);
-    for (; i < end; ++i) {  // the last four lines of a band of 4 (mod 8) lines
-      const float sum = static_cast<float>(step * y[i] + 8388607.9054);
-      int32_t v;
-      std::memcpy(&v, &sum, sizeof v);
-      v -= 0x4B000000;
-      rest |= v ^ q[i];
-      top = std::max(top, v);
-      q[i] = v;
-    }
+    QuantiseLines(y, q, i, end, step, &rest, &top);  // the last four lines of a band of 4 (mod 8) lines
     if (!_mm256_testz_si256(differs, differs) || rest != 0) changed[b] = 1;
     peak[b] = top;
     if (top > 8191) return 1;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "dsp/quantise_line.h"
 #include "dsp/x86/simd_primitives.h"
 
 namespace aacs::dsp::sse2 {
@@ -33,7 +34,7 @@ inline void QuantiseFour(const float* y, int32_t* q, __m128d step, __m128d bias,
 
 int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, double step, uint8_t* changed,
                   int32_t* peak) {
-  const __m128d s = _mm_set1_pd(step), bias = _mm_set1_pd(8388607.9054);
+  const __m128d s = _mm_set1_pd(step), bias = _mm_set1_pd(kRoundingBias);
   for (int b = 0; b < bands; ++b) {
     __m128i differs = _mm_setzero_si128(), largest = _mm_setzero_si128();
     int i = bandOffset[b];
@@ -42,15 +43,7 @@ int QuantiseBands(const float* y, int32_t* q, const int* bandOffset, int bands, 
     alignas(16) int32_t lanes[4];
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), largest);
     int32_t rest = 0, top = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-    for (; i < end; ++i) {  // widths are multiples of 4 in practice
-      const float sum = static_cast<float>(step * y[i] + 8388607.9054);
-      int32_t v;
-      std::memcpy(&v, &sum, sizeof v);
-      v -= 0x4B000000;
-      rest |= v ^ q[i];
-      top = std::max(top, v);
-      q[i] = v;
-    }
+    QuantiseLines(y, q, i, end, step, &rest, &top);  // widths are multiples of 4 in practice
     if (_mm_movemask_epi8(_mm_cmpeq_epi32(differs, _mm_setzero_si128())) != 0xFFFF || rest != 0) changed[b] = 1;
     peak[b] = top;
     if (top > 8191) return 1;
