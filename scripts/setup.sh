@@ -2,7 +2,8 @@
 # Installs what building and testing aacstream need, only where it is missing (Debian 12).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev ffmpeg faad sox
-          python3 python3-numpy python3-scipy python3-soundfile libclang-rt-14-dev pkg-config valgrind)
+          python3 python3-numpy python3-scipy python3-soundfile libclang-rt-14-dev pkg-config valgrind
+          libsndfile1-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
