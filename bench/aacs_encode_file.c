@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
   while ((result = aacStreamEncodeFrame32(s, NULL, NULL, 0, &length)) == 0) {
   }
   aacStreamClose32(s);
+  const int ok = result == 2 && aacStreamStatus32(s) == AACSTREAM_STATUS_OK;
   aacStreamDestroy32(s);
-  return result == 2 ? 0 : 1;
+  return ok ? 0 : 1;
 }

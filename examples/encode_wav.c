@@ -1,9 +1,10 @@
-/* encode_wav.c — encodes a WAV file to AAC with the five stream calls of libaacstream.
+/* encode_wav.c — encodes a WAV file to AAC with the stream calls of libaacstream.
  *
  * usage: encode_wav INPUT.wav OUTPUT.aac [kbit/s] [--trailer]
  *
  * The library reads the WAV file and writes the ADTS stream itself; the host only drives the
  * calls: open, encode until the stream ends, close, optionally append the trailer, destroy.
+ * Exit status 0 when the whole file was written, 1 otherwise.
  */
 #include <aacstream/aacstream.h>
 
@@ -52,16 +53,25 @@ int main(int argc, char** argv) {
     ++calls;
   } while (result == 0);
   aacStreamClose32(stream);
-  if (result != 2) {
-    fprintf(stderr, "encode_wav: encoding failed\n");
+  /* Result 3 and a status other than OK after close mean a read or write failed (the library
+   * printed which): the output file is incomplete. */
+  if (result != 2 || aacStreamStatus32(stream) != AACSTREAM_STATUS_OK) {
+    fprintf(stderr, "encode_wav: encoding '%s' failed\n", input);
     aacStreamDestroy32(stream);
     return 1;
   }
   if (trailer) {
     FILE* f = fopen(output, "ab"); /* the library closed its own output file */
+    int failed = f == NULL;
     if (f != NULL) {
       WriteVelmorAACHeader(stream, f);
-      fclose(f);
+      failed = ferror(f) != 0;
+      failed |= fclose(f) != 0;
+    }
+    if (failed) {
+      fprintf(stderr, "encode_wav: cannot append the trailer to '%s'\n", output);
+      aacStreamDestroy32(stream);
+      return 1;
     }
   }
   aacStreamDestroy32(stream);

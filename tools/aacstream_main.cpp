@@ -77,8 +77,20 @@ int UsageError(const std::string& message) {
   return kUsageError;
 }
 
+// True when an output is standard output itself (/dev/stdout, or the file or pipe it leads to):
+// the summary lines then go to stderr, out of the stream's way.
+bool WritesToStdout(const std::vector<EncodeJob>& jobs) {
+  struct stat out, target;
+  if (::fstat(STDOUT_FILENO, &out) != 0) return false;
+  for (const EncodeJob& job : jobs)
+    if (::stat(job.output.c_str(), &target) == 0 && target.st_dev == out.st_dev && target.st_ino == out.st_ino)
+      return true;
+  return false;
+}
+
 int RunJobs(const CliOptions& options, const std::vector<EncodeJob>& jobs) {
   ProgressBoard board;
+  FILE* summary = WritesToStdout(jobs) ? stderr : stdout;
   std::vector<double> seconds;
   for (const EncodeJob& job : jobs) seconds.push_back(InputSeconds(job.input));
   const std::string label = jobs.size() == 1 ? jobs[0].input.substr(jobs[0].input.find_last_of('/') + 1) : "";
@@ -92,7 +104,7 @@ int RunJobs(const CliOptions& options, const std::vector<EncodeJob>& jobs) {
       if (RunEncodeJob(options, jobs[i], int(i), board, report) != 0) {
         failures.fetch_add(1);
       } else if (!options.quiet) {
-        ProgressPrint(board, stdout, SummaryLine(options, jobs[i], report));
+        ProgressPrint(board, summary, SummaryLine(options, jobs[i], report));
       }
       ProgressJobDone(board, int(i), seconds[i]);
     }
@@ -105,6 +117,12 @@ int RunJobs(const CliOptions& options, const std::vector<EncodeJob>& jobs) {
   ProgressClear(board);
   if (failures.load() > 0 && jobs.size() > 1)
     std::fprintf(stderr, "aacstream: %d of %zu files failed\n", failures.load(), jobs.size());
+  // SIGPIPE is ignored: a reader that went away shows here, after every file was encoded.
+  if (summary == stdout && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    std::fprintf(stderr, "aacstream: standard output was closed: the summary could not be written%s\n",
+                 failures.load() == 0 ? " (every output is complete)" : "");
+    return 1;
+  }
   return failures.load() > 0 ? 1 : 0;
 }
 

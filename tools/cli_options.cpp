@@ -211,6 +211,19 @@ int CheckFormatOptions(const CliOptions& o, int format, std::string& error) {
 
 }  // namespace
 
+bool IsAacRate(int hz) {
+  for (int r : kRates)
+    if (r == hz) return true;
+  return false;
+}
+
+int AacRateForResampling(int hz) {
+  int best = kRates[0];
+  for (int r : kRates)
+    if (r >= hz) best = r;  // the table runs from high to low: the last one not below hz
+  return best;
+}
+
 const char* FormatName(int format) {
   switch (format) {
     case kFormatM4a: return "M4A";

@@ -52,6 +52,11 @@ struct EncodeJob {
 // sense for some formats.  Returns 0, or 1 with the message in `error`.
 int PlanJobs(const CliOptions& options, std::vector<EncodeJob>& jobs, std::string& error);
 
+bool IsAacRate(int hz);
+// The AAC rate to suggest for resampling an input of `hz`: the lowest one not below it (the
+// highest for inputs above 96 kHz), so nothing of the input's band is lost.
+int AacRateForResampling(int hz);
+
 const char* FormatName(int format);
 const char* FormatExtension(int format);
 // The format an output name's extension implies, or kFormatAuto when it implies none.

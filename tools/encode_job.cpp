@@ -28,12 +28,9 @@ namespace {
 
 constexpr int kFrameSamples = 1024;
 constexpr int kEncoderDelay = 1024;  // the stream runs one frame behind its input
-// Put in the first byte of the output buffer before each encode call.  No output of ours can
-// start with it: ADTS starts 0xFF, ADIF 'A', and a raw data block never starts with the END
-// element (its top three bits, 111).  The call that ends the stream without reading a sample
-// (an input of whole frames) reports the previous call's length although it wrote nothing; the
-// mark still in place shows that.
-constexpr uint8_t kUnwrittenMark = 0xE7;
+// WAVE_FORMAT_EXTENSIBLE speaker masks of 5.1 (back or side surrounds): the library gives such a
+// file its LFE channel by itself.
+constexpr uint32_t kMask51Back = 0x3F, kMask51Side = 0x60F;
 
 struct EncodeRun {
   const CliOptions& options;
@@ -45,6 +42,7 @@ struct EncodeRun {
   bool resampling = false;
   int64_t expectedSamples = 0;   // at the encoding rate
   int kbps = 0;
+  bool lfe = false;              // --lfe, or a 5.1 speaker mask
   OutputFile out{};
   Mp4Writer mp4{};
   StreamContext* stream = nullptr;
@@ -65,11 +63,38 @@ int HeaderType(int format) { return format == kFormatAdif ? 1 : format == kForma
 int AdtsHeaderBits(const CliOptions& o) { return o.adtsLegacy ? 58 : 56; }
 bool CountsFrames(int format) { return format == kFormatM4a || format == kFormatAdts; }
 
-// -1 too low, 0 accepted, 1 too high: the library's limits of 64 to 6144 bits per channel per frame.
+// The library's limits of 64 to 6144 bits per channel per frame, in whole kbit/s.
+int MinKbps(int channels, int sampleRate) { return int((64LL * channels * sampleRate / kFrameSamples + 999) / 1000); }
+int MaxKbps(int channels, int sampleRate) { return int(6144LL * channels * sampleRate / kFrameSamples / 1000); }
+
+// -1 too low, 0 accepted, 1 too high.
 int BitrateFit(int kbps, int channels, int sampleRate) {
-  const int64_t frameBits = int64_t(kbps) * 1000 * kFrameSamples / sampleRate;
-  if (frameBits > 6144LL * channels) return 1;
-  if (frameBits < 64LL * channels) return -1;
+  if (kbps > MaxKbps(channels, sampleRate)) return 1;
+  if (kbps < MinKbps(channels, sampleRate)) return -1;
+  return 0;
+}
+
+// Checks what the library would refuse for this file, so that the message can name the file,
+// the value and what to do.  Returns 0, or 1 after the message.
+int CheckEncodable(EncodeRun& run) {
+  const std::string& in = run.job.input;
+  const int channels = run.wav.channels;
+  if (!IsAacRate(run.rate)) {
+    Fail(run, "cannot encode '" + in + "': its sampling rate " + std::to_string(run.rate) +
+                  " Hz is not one AAC codes: resample it with --rate " +
+                  std::to_string(AacRateForResampling(run.rate)) + " (or another AAC rate)");
+    return 1;
+  }
+  const int fit = BitrateFit(run.kbps, channels, run.rate);
+  if (fit != 0) {
+    const std::string where = std::to_string(channels) + (channels == 1 ? " channel" : " channels") + " at " +
+                              std::to_string(run.rate) + " Hz";
+    const int limit = fit > 0 ? MaxKbps(channels, run.rate) : MinKbps(channels, run.rate);
+    Fail(run, "cannot encode '" + in + "' at " + std::to_string(run.kbps) + " kbit/s: " +
+                  (fit > 0 ? "the most for " : "the least for ") + where + " is " + std::to_string(limit) +
+                  " kbit/s (use -b " + std::to_string(limit) + (fit > 0 ? " or less)" : " or more)"));
+    return 1;
+  }
   return 0;
 }
 
@@ -149,6 +174,8 @@ int Prepare(EncodeRun& run) {
       ? (run.wav.frames * run.rate + run.wav.sampleRate / 2) / run.wav.sampleRate
       : run.wav.frames;
   run.kbps = o.bitrateKbps != 0 ? o.bitrateKbps : DefaultBitrateKbps(run.wav.channels, run.rate);
+  run.lfe = o.lfe || (run.wav.channels == 6 && (run.wav.channelMask == kMask51Back || run.wav.channelMask == kMask51Side));
+  if (CheckEncodable(run) != 0) return 1;
   if (run.wav.declaredFrames > run.wav.frames && !o.quiet)
     ProgressPrint(run.board, stderr, "aacstream: warning: '" + run.job.input + "' is cut short: its header promises " +
                                          std::to_string(run.wav.declaredFrames) + " sample frames, the file holds " +
@@ -168,7 +195,7 @@ int OpenStream(EncodeRun& run) {
   {
     // The library prints its own reason when it refuses: keep the progress line out of its way.
     auto hold = ProgressHold(run.board);
-    run.stream = aacStreamOpenEx32(1, 0, o.rateHz, run.kbps, 0, o.lfe ? 1 : 0, o.preset, o.profile == 1 ? 1 : 0,
+    run.stream = aacStreamOpenEx32(1, 0, o.rateHz, run.kbps, 0, run.lfe ? 1 : 0, o.preset, o.profile == 1 ? 1 : 0,
                                    HeaderType(run.job.format), o.bandwidthHz, o.psyNoise ? 1 : 0, o.quality,
                                    run.job.input.c_str(), nullptr, text[0], text[1], text[2], o.year, keys.data(),
                                    values.data(), int(keys.size()));
@@ -190,10 +217,8 @@ int EncodeAll(EncodeRun& run) {
   int result = 0, length = 0;
   do {
     length = 0;
-    run.buffer[0] = kUnwrittenMark;
     result = aacStreamEncodeFrame32(run.stream, nullptr, run.buffer.data(), 0, &length);
-    if (result == 1) break;
-    if (length > 0 && run.buffer[0] == kUnwrittenMark) length = 0;
+    if (result != 0 && result != 2) break;
     run.calls += 1;
     Consume(run, run.buffer.data(), size_t(length));
     ProgressUpdate(run.board, run.index, Progress(run) * double(run.wav.frames) / run.wav.sampleRate);
@@ -203,6 +228,7 @@ int EncodeAll(EncodeRun& run) {
     if (aacStreamFlush32(run.stream, run.buffer.data(), &length) == 0) Consume(run, run.buffer.data(), size_t(length));
   }
   aacStreamClose32(run.stream);
+  if (result == AACSTREAM_RESULT_IO_ERROR) return 1;  // the library named the file and the reason
   if (result == 1) {
     Fail(run, "encoding '" + run.job.input + "' failed inside the encoder");
     return 1;
@@ -216,23 +242,6 @@ int EncodeAll(EncodeRun& run) {
     return 1;
   }
   return 0;
-}
-
-// Every sample the header promised must have gone through: the library ends a stream at a read
-// error as at the end of the file, so a shortfall means the input failed part-way.
-int CheckComplete(EncodeRun& run) {
-  const int64_t n = run.wav.frames;
-  int64_t got = -1, want = 0;
-  if (!run.resampling && CountsFrames(run.job.format)) {
-    got = run.frames, want = (n + kFrameSamples - 1) / kFrameSamples + 1;
-  } else if (!run.resampling) {
-    got = run.calls, want = n / kFrameSamples + 1;
-  } else if (CountsFrames(run.job.format)) {
-    got = run.frames * kFrameSamples - kEncoderDelay, want = run.expectedSamples;
-  }
-  if (got < 0 || got >= want) return 0;
-  Fail(run, "reading '" + run.job.input + "' stopped early (read error?): the output would miss audio");
-  return 1;
 }
 
 int FinishFile(EncodeRun& run) {
@@ -266,7 +275,7 @@ int FinishFile(EncodeRun& run) {
 int Run(EncodeRun& run) {
   if (Prepare(run) != 0) return 1;
   std::string error;
-  if (OutputCreate(run.out, run.job.output, run.options.overwrite, error) != 0) {
+  if (OutputCreate(run.out, run.job.output, run.options.overwrite, run.job.format == kFormatM4a, error) != 0) {
     Fail(run, error);
     return 1;
   }
@@ -274,7 +283,7 @@ int Run(EncodeRun& run) {
     Fail(run, "cannot write '" + run.job.output + "': " + std::strerror(errno));
     return 1;
   }
-  if (OpenStream(run) != 0 || EncodeAll(run) != 0 || CheckComplete(run) != 0 || FinishFile(run) != 0) return 1;
+  if (OpenStream(run) != 0 || EncodeAll(run) != 0 || FinishFile(run) != 0) return 1;
   return 0;
 }
 
@@ -319,15 +328,19 @@ int RunEncodeJob(const CliOptions& options, const EncodeJob& job, int index, Pro
   report.sampleRate = run.rate;
   report.channels = run.wav.channels;
   report.samples = run.expectedSamples;
+  report.lfe = run.lfe;
+  // The stream's own duration: every frame it holds, priming and padding included.
+  const int64_t frames = CountsFrames(job.format) ? run.frames : (run.expectedSamples + kFrameSamples - 1) / kFrameSamples + 1;
+  report.codedSeconds = run.rate > 0 ? double(frames) * kFrameSamples / run.rate : 0;
   return status;
 }
 
 std::string SummaryLine(const CliOptions& options, const EncodeJob& job, const JobReport& report) {
   static const char* kProfiles[4] = {"AAC Main", "AAC-LC", "AAC SSR", "AAC LTP"};
   const double seconds = report.audioSeconds;
-  const double kbps = seconds > 0 ? double(report.streamBytes) * 8.0 / seconds / 1000.0 : 0.0;
+  const double kbps = report.codedSeconds > 0 ? double(report.streamBytes) * 8.0 / report.codedSeconds / 1000.0 : 0.0;
   const double speed = report.wallSeconds > 0 ? seconds / report.wallSeconds : 0.0;
-  const char* channels = ChannelText(report.channels, options.lfe);
+  const char* channels = ChannelText(report.channels, report.lfe);
   const std::string channelText = channels ? channels : std::to_string(report.channels) + " channels";
   char text[160];
   std::snprintf(text, sizeof text, ": %s, %s %s %d Hz %s, %.1f kbit/s, %.1fx realtime",

@@ -20,6 +20,8 @@ struct JobReport {
   int sampleRate = 0;        // encoding rate
   int channels = 0;
   int64_t samples = 0;       // sample frames per channel the output plays
+  double codedSeconds = 0;   // duration of every frame in the stream (the bit rate's time base)
+  bool lfe = false;          // coded as 5.1
 };
 
 // Seconds of audio in the input (0 when its header cannot be read); for the progress total.

@@ -52,9 +52,10 @@ const char* ParseFmt(Walk& w, WavInfo& info, int64_t offset, uint32_t size) {
   info.sampleRate = int(std::min<uint32_t>(Le32(fmt + 4), 0x7FFFFFFF));
   w.fileBlockAlign = Le16(fmt + 12);
   info.bitsPerSample = Le16(fmt + 14);
-  if (w.formatTag == kFormatExtensible && available >= 40 && Le16(fmt + 16) >= 22 &&
-      std::memcmp(fmt + 26, kSubFormatTail, sizeof kSubFormatTail) == 0)
-    w.formatTag = Le16(fmt + 24);
+  if (w.formatTag == kFormatExtensible && available >= 40 && Le16(fmt + 16) >= 22) {
+    info.channelMask = Le32(fmt + 20);
+    if (std::memcmp(fmt + 26, kSubFormatTail, sizeof kSubFormatTail) == 0) w.formatTag = Le16(fmt + 24);
+  }
   return nullptr;
 }
 
@@ -92,6 +93,8 @@ const char* WalkChunks(Walk& w, WavInfo& info) {
         state = 3;
         pos += 8 + int64_t(size);
       } else if (IdIs(id, "data")) {
+        if (state == 2)
+          return "its data chunk comes before its fmt chunk, which is not supported (rewrite it, e.g. with sox)";
         if (state != 3) break;
         const int64_t available = w.fileSize - (pos + 8);
         const bool toEnd = size == 0 || size == 0xFFFFFFFFu || size > available;
@@ -140,10 +143,12 @@ int PeekWav(const std::string& path, WavInfo& info, std::string& error) {
   }
   Walk w{f, 0};
   const char* problem = nullptr;
-  uint8_t head[12];
+  uint8_t head[12] = {};
   if (fseeko(f, 0, SEEK_END) != 0 || (w.fileSize = ftello(f)) < 0 || fseeko(f, 0, SEEK_SET) != 0) {
     problem = "it cannot be read";
-  } else if (std::fread(head, 1, 12, f) != 12 || !IdIs(head, "RIFF") || !IdIs(head + 8, "WAVE")) {
+  } else if (std::fread(head, 1, 12, f) == 12 && IdIs(head, "RF64") && IdIs(head + 8, "WAVE")) {
+    problem = "RF64 (64-bit WAV) files are not supported: convert it to WAV, e.g. with sox";
+  } else if (!IdIs(head, "RIFF") || !IdIs(head + 8, "WAVE")) {
     problem = std::ferror(f) ? "it cannot be read" : "not a WAV file (no RIFF/WAVE header)";
   } else if ((problem = WalkChunks(w, info)) == nullptr) {
     problem = CheckFormat(w, info);

@@ -16,6 +16,7 @@ struct WavInfo {
   int sampleRate = 0;
   int channels = 0;
   int bitsPerSample = 0;
+  uint32_t channelMask = 0;    // WAVE_FORMAT_EXTENSIBLE speaker mask, 0 when there is none
   int64_t frames = 0;          // whole sample frames of audio the reader will deliver
   int64_t declaredFrames = 0;  // what the data chunk's size promises (larger for a cut file)
 };

@@ -93,8 +93,15 @@ typedef struct StreamContext StreamContext;
  * element map: 1: C; 2: L R; 3: C L R; 4: C L R S; 5: C L R Ls Rs;
  * 6: C L R Ls Rs LFE (with lfe set; otherwise 6 full-band channels).  With file
  * input the library reorders the WAV order (L R C for 3 channels,
- * L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element order; a
- * 4-channel file is taken as C L R S.
+ * L R C S for 4, L R C Ls Rs for 5, L R C LFE Ls Rs for 6) into that element
+ * order.  A 4-channel WAV file must be front left, right, centre and back
+ * centre (speaker mask 0x107, or no mask); other 4-channel layouts (quad,
+ * mask 0x33) are refused at open, since AAC's channel configurations cannot
+ * carry them.  A WAVE_FORMAT_EXTENSIBLE file with 6 channels and the 5.1
+ * mask 0x3F or 0x60F gets its LFE channel without the lfe argument.
+ *
+ * With file input and output, the two must be different files (the same
+ * name, or the same file through a link, is refused).
  */
 AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputFile, int sampleRate,
     int bitRateKbps, int numChannels, int lfe, int preset, int lcOnly, int headerType,
@@ -129,8 +136,16 @@ AACSTREAM_API StreamContext* aacStreamOpen32(int readInputFile, int writeOutputF
  *  2  end of stream: this call was short (fewer samples than a full call, 0
  *     included), its samples were encoded and the encoder was flushed.  The
  *     last two frames stay inside the stream with memory output: fetch them
- *     with aacStreamFlush32().  Every later call returns 2, stores 0 in
- *     *outLength (when not NULL) and reads or writes nothing else.
+ *     with aacStreamFlush32().  *outLength holds the bytes this call placed in
+ *     out (0 when it had no samples).  Every later call returns 2, stores 0 in
+ *     *outLength (when not NULL) and reads or writes nothing else;
+ *  3  (AACSTREAM_RESULT_IO_ERROR) reading the input file or writing the output
+ *     file failed (a full disk, a file-size limit, an input that shrank while
+ *     being encoded): the library printed one line on stderr naming the file
+ *     and the reason, and the output file is incomplete.  The stream encodes
+ *     nothing more: every later call returns 3 and stores 0 in *outLength.
+ *     aacStreamStatus32() tells whether the read or the write failed; close
+ *     the stream as usual and do not use the file.
  * A stream of k calls produces k + 1 frames in all.  With memory output the
  * library writes at most aacStreamMaxOutputBytes32(handle) bytes into out.
  * The handle must come from a successful open and must not have been
@@ -193,6 +208,23 @@ AACSTREAM_API StreamContext* aacStreamOpenEx32(int readInputFile, int writeOutpu
     int bandwidthHz, int psyOption, int quality, const char* inputFileName,
     const char* outputFileName, const char* text1, const char* text2, const char* text3,
     int year, const int* optionKeys, const int* optionValues, int optionCount);
+
+/* The encode call's result when the stream's own file input or output failed. */
+enum { AACSTREAM_RESULT_IO_ERROR = 3 };
+
+/* The stream's file I/O state, from aacStreamStatus32. */
+enum {
+  AACSTREAM_STATUS_OK = 0,           /* no read or write has failed (so far) */
+  AACSTREAM_STATUS_READ_FAILED = 1,  /* reading the input file failed, or it ended early */
+  AACSTREAM_STATUS_WRITE_FAILED = 2  /* writing the output file failed */
+};
+
+/* The first I/O failure of a stream that reads or writes its own files, or
+ * AACSTREAM_STATUS_OK.  Valid until aacStreamDestroy32, and after
+ * aacStreamClose32 it also covers close's own writes (the ADIF header, the
+ * last buffered bytes): a host that wrote through the library checks it after
+ * closing before it trusts the file.  -1 for a NULL handle. */
+AACSTREAM_API int aacStreamStatus32(StreamContext* handle);
 
 /* Size of `out` that is always enough for one encode call (or one flush) of
  * this stream.  0 for a NULL handle. */

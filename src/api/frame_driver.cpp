@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "api/resampler.h"
+#include "api/stream_io.h"
 #include "api/stream_context.h"
 #include "dsp/primitives.h"
 #include "enc/frame_pipeline.h"
@@ -94,8 +95,8 @@ int FrameLoop(StreamContext& ctx, int count, bool fromWork) {
     ctx.leftoverCount = count;
     if (count > 0) dsp::VecCopy(ctx.workSamples + offset, ctx.leftoverSamples, count);
   }
-  if (ctx.writeOutputFile && ctx.outputBytes > 0)
-    std::fwrite(ctx.outputBuffer, 1, static_cast<size_t>(ctx.outputBytes), ctx.outputFile);
+  // A failed write is kept in ctx.ioStatus; the encode call reports it.
+  if (ctx.writeOutputFile) WriteOutputBytes(ctx, ctx.outputBuffer, ctx.outputBytes);
   return 0;
 }
 
@@ -125,7 +126,7 @@ int EncodeResamplerTail(StreamContext& ctx) {
 }
 
 void ReorderWaveChannels(short* samples, int count, int numChannels) {
-  if (numChannels != 3 && numChannels != 5 && numChannels != 6) return;
+  if (numChannels < 3) return;
   for (int i = 0; i + numChannels <= count; i += numChannels) {
     short* f = samples + i;
     const short l = f[0], r = f[1], c = f[2];

@@ -16,8 +16,9 @@ int EncodeChunk(StreamContext& ctx, int n);
 // them, the last partial frame completed with silence.  Same results as EncodeChunk.
 int EncodeResamplerTail(StreamContext& ctx);
 
-// Reorders one call's interleaved WAV samples (L R C [LFE] [Ls Rs]) into the encoder's element
-// order (C L R [Ls Rs] [LFE]) in place.  count is a multiple of numChannels.
+// Reorders one call's interleaved WAV samples (L R C, L R C S, L R C Ls Rs, L R C LFE Ls Rs) into
+// the encoder's element order (C L R [S | Ls Rs] [LFE]) in place.  count is a multiple of
+// numChannels.
 void ReorderWaveChannels(short* samples, int count, int numChannels);
 
 }  // namespace aacs::api

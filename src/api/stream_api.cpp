@@ -3,6 +3,9 @@
 //
 // An open that cannot succeed prints one line on stderr naming the problem, releases
 // everything and returns null; a stream is never left half-initialised.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include "api/report.h"
 #include "api/resampler.h"
 #include "api/stream_context.h"
+#include "api/stream_io.h"
 #include "api/trailer.h"
 #include "api/wave_reader.h"
 #include "dsp/cpu_detect.h"
@@ -57,6 +61,21 @@ void OpenError(const char* format, ...) {
   va_end(args);
 }
 
+// The same for a stream's format, naming the input file when the library reads one (a host that
+// encodes a batch of files learns which file was refused).
+void FormatError(const StreamContext& ctx, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void FormatError(const StreamContext& ctx, const char* format, ...) {
+  char message[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  if (ctx.readInputFile == 1)
+    OpenError("cannot encode '%s': %s", ctx.inputName, message);
+  else
+    OpenError("%s", message);
+}
+
 int MaxChannelFrameBytes(const StreamContext& ctx) {
   // The rate loops keep every channel within the decoder's 6144-bit input buffer; headers,
   // element bits and alignment are bounded by a few hundred bits more.
@@ -76,7 +95,7 @@ void ReleaseStream(StreamContext& ctx) {
   ReleaseEncoder(ctx);
   if (ctx.resampler) ResamplerFree(ctx.resampler), ctx.resampler = nullptr;
   if (ctx.inputReader) WaveReaderClose(ctx.inputReader), ctx.inputReader = nullptr;
-  if (ctx.outputFile) std::fclose(ctx.outputFile), ctx.outputFile = nullptr;
+  if (ctx.outputFile) std::fclose(ctx.outputFile), ctx.outputFile = nullptr;  // after a failed open
   dsp::FreeAlignedBuffer(ctx.pcmBuffer), ctx.pcmBuffer = nullptr;
   dsp::FreeAlignedBuffer(ctx.outputBuffer), ctx.outputBuffer = nullptr;
   dsp::FreeAlignedBuffer(ctx.flushBuffer), ctx.flushBuffer = nullptr;
@@ -114,43 +133,43 @@ const char* ProfileRefusal(int profile) {
 // its format.  Returns 0, or 1 after printing the reason.
 int ValidateFormat(const StreamContext& ctx) {
   if (ctx.numChannels < 1 || ctx.numChannels > kMaxChannels) {
-    OpenError("%d channels are not supported (1 to 6)", ctx.numChannels);
+    FormatError(ctx, "%d channels are not supported (1 to 6)", ctx.numChannels);
     return 1;
   }
   if (SampleRateIndex(ctx.sampleRate) < 0) {
-    OpenError("sampling rate %d Hz is not supported (96000, 88200, 64000, 48000, 44100, 32000, "
+    FormatError(ctx, "sampling rate %d Hz is not supported (96000, 88200, 64000, 48000, 44100, 32000, "
               "24000, 22050, 16000, 12000, 11025 or 8000)", ctx.sampleRate);
     return 1;
   }
   if (ctx.inputSampleRate != ctx.sampleRate &&
       (static_cast<int64_t>(ctx.inputSampleRate) * 12 < ctx.sampleRate ||
        static_cast<int64_t>(ctx.sampleRate) * 12 < ctx.inputSampleRate)) {
-    OpenError("cannot convert %d Hz input to %d Hz (ratio above 12)", ctx.inputSampleRate, ctx.sampleRate);
+    FormatError(ctx, "cannot convert %d Hz input to %d Hz (ratio above 12)", ctx.inputSampleRate, ctx.sampleRate);
     return 1;
   }
   if (ctx.numChannels == 4 && ctx.lastChannelIsLfe) {
-    OpenError("4 channels with an LFE channel have no standard layout");
+    FormatError(ctx, "4 channels with an LFE channel have no standard layout");
     return 1;
   }
   if (ctx.bitRate < 8000 || ctx.bitRate % 1000 != 0) {
-    OpenError("bit rate %d bit/s is not supported (whole kbit/s, at least 8)", ctx.bitRate);
+    FormatError(ctx, "bit rate %d bit/s is not supported (whole kbit/s, at least 8)", ctx.bitRate);
     return 1;
   }
   const int64_t frameBits = static_cast<int64_t>(ctx.bitRate) * kFrameLength / ctx.sampleRate;
   if (frameBits > static_cast<int64_t>(kMaxChannelFrameBits) * ctx.numChannels) {
-    OpenError("bit rate %d kbit/s is above the %d-channel maximum at %d Hz (%lld kbit/s)",
+    FormatError(ctx, "bit rate %d kbit/s is above the %d-channel maximum at %d Hz (%lld kbit/s)",
               ctx.bitRate / 1000, ctx.numChannels, ctx.sampleRate,
               static_cast<long long>(static_cast<int64_t>(kMaxChannelFrameBits) * ctx.numChannels * ctx.sampleRate / kFrameLength / 1000));
     return 1;
   }
   if (frameBits < 64LL * ctx.numChannels) {
-    OpenError("bit rate %d kbit/s is too low for %d channels at %d Hz (at least %lld kbit/s)",
+    FormatError(ctx, "bit rate %d kbit/s is too low for %d channels at %d Hz (at least %lld kbit/s)",
               ctx.bitRate / 1000, ctx.numChannels, ctx.sampleRate,
               static_cast<long long>((64LL * ctx.numChannels * ctx.sampleRate / kFrameLength + 999) / 1000));
     return 1;
   }
   if (ctx.profile != kProfileMain && ctx.profile != kProfileLc && ctx.profile != kProfileLtp) {
-    OpenError("%s", ProfileRefusal(ctx.profile));
+    FormatError(ctx, "%s", ProfileRefusal(ctx.profile));
     return 1;
   }
   return 0;
@@ -169,6 +188,15 @@ int OpenInputReader(StreamContext& ctx, const char* inputFileName) {
     OpenError("'%s' has %d channels (at most 6 are supported)", inputFileName, report.numChannels);
     return 1;
   }
+  if (report.numChannels == 4 && report.channelMask != 0 && report.channelMask != kWaveMask4Channels) {
+    OpenError("cannot encode '%s': its 4 channels are laid out as speaker mask 0x%X, which AAC cannot carry "
+              "(4-channel AAC is front left, right, centre and back centre, mask 0x%X): remix it first",
+              inputFileName, report.channelMask, kWaveMask4Channels);
+    return 1;
+  }
+  // A 6-channel file whose mask says 5.1 (back or side surrounds) has its LFE in the fourth place.
+  if (report.numChannels == 6 && (report.channelMask == kWaveMask51Back || report.channelMask == kWaveMask51Side))
+    ctx.lastChannelIsLfe = 1;
   ctx.numChannels = report.numChannels;
   ctx.inputSampleRate = report.sampleRate;
   if (ctx.sampleRate == 0) ctx.sampleRate = report.sampleRate;
@@ -216,7 +244,7 @@ int InitStream(StreamContext& ctx, const char* inputFileName, const char* output
   if (ctx.writeOutputFile == 1) {
     ctx.outputFile = std::fopen(outputFileName, "wb");
     if (ctx.outputFile == nullptr) {
-      OpenError("cannot create '%s'", outputFileName);
+      OpenError("cannot create '%s': %s", outputFileName, std::strerror(errno));
       return 1;
     }
   }
@@ -253,7 +281,7 @@ int InitStream(StreamContext& ctx, const char* inputFileName, const char* output
     uint8_t zeros[64] = {};
     const int bytes = enc::AdifHeaderBytes(ctx);
     if (std::fwrite(zeros, 1, static_cast<size_t>(bytes), ctx.outputFile) != static_cast<size_t>(bytes)) {
-      OpenError("cannot write '%s'", outputFileName);
+      OpenError("cannot write '%s': %s", outputFileName, std::strerror(errno));
       return 1;
     }
   }
@@ -347,6 +375,13 @@ void ApplyParameterOptions(StreamContext& ctx, const OpenRequest& req) {
   }
 }
 
+// The same name, or the same file through another name (a link): same device and inode.
+bool SameFile(const char* input, const char* output) {
+  if (std::strcmp(input, output) == 0) return true;
+  struct stat in, out;
+  return ::stat(input, &in) == 0 && ::stat(output, &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
 int CheckFileArguments(const OpenRequest& req) {
   if (req.readInputFile == 1) {
     FILE* f = req.inputFileName ? std::fopen(req.inputFileName, "rb") : nullptr;
@@ -358,6 +393,10 @@ int CheckFileArguments(const OpenRequest& req) {
   }
   if (req.writeOutputFile == 1 && (req.outputFileName == nullptr || req.outputFileName[0] == '\0')) {
     OpenError("no output file name");
+    return 1;
+  }
+  if (req.readInputFile == 1 && req.writeOutputFile == 1 && SameFile(req.inputFileName, req.outputFileName)) {
+    OpenError("'%s' is both the input and the output: writing the stream would destroy the input", req.outputFileName);
     return 1;
   }
   if (req.args.bandwidthHz > kMaxBandwidthHz) {
@@ -399,6 +438,8 @@ StreamContext* OpenStream(OpenRequest req) {
   // Only 1 selects file input or output; any other value means memory.
   ctx->readInputFile = req.readInputFile == 1 ? 1 : 0;
   ctx->writeOutputFile = req.writeOutputFile == 1 ? 1 : 0;
+  if (ctx->readInputFile) KeepFileName(ctx->inputName, req.inputFileName);
+  if (ctx->writeOutputFile) KeepFileName(ctx->outputName, req.outputFileName);
   ctx->numChannels = req.numChannels;
   ctx->sampleRate = req.sampleRate;
   ctx->inputSampleRate = req.sampleRate;
@@ -427,11 +468,18 @@ int CopyOut(StreamContext& ctx, unsigned char* out) {
   return ctx.outputBytes;
 }
 
-// Fills the staging buffer for one call; returns the valid sample count.
+// Fills the staging buffer for one call; returns the valid sample count, or -1 after a read
+// failure (recorded in ctx.ioStatus).
 int StageSamples(StreamContext& ctx, const short* pcm, int sampleCount) {
   if (ctx.readInputFile == 1) {
-    int n = WaveReaderRead(ctx.inputReader, ctx.pcmBuffer, ctx.samplesPerCall);
-    if (n < 0) n = 0;  // a read error ends the stream like the end of the file
+    const int n = WaveReaderRead(ctx.inputReader, ctx.pcmBuffer, ctx.samplesPerCall);
+    if (n < 0 || ctx.inputReader->status == kWaveShortRead) {
+      const int err = ctx.inputReader->readErrno;
+      FailStreamIo(ctx, kIoReadFailed, err != 0 ? std::strerror(err)
+                                                : "the file ended before its audio data did (did it change while "
+                                                  "being encoded?)");
+      return -1;
+    }
     ReorderWaveChannels(ctx.pcmBuffer, n, ctx.numChannels);
     return n;
   }
@@ -462,6 +510,7 @@ int FlushStream(StreamContext& ctx) {
   }
   ctx.flushPending = ctx.writeOutputFile ? 0 : 1;
   ctx.outputBytes = savedBytes;
+  if (ctx.writeOutputFile) FlushOutputFile(ctx);
   return 0;
 }
 
@@ -499,6 +548,10 @@ int aacStreamEncodeFrame32(StreamContext* handle, const short* pcm, unsigned cha
                            int* outLength) {
   if (handle == nullptr || handle->closed || handle->failed) return 1;
   StreamContext& ctx = *handle;
+  if (ctx.ioStatus != kIoOk) {
+    if (outLength) *outLength = 0;
+    return AACSTREAM_RESULT_IO_ERROR;
+  }
   const bool memoryOutput = ctx.writeOutputFile != 1;
   if (memoryOutput && (out == nullptr || outLength == nullptr)) return 1;
   if (ctx.ended) {
@@ -509,6 +562,7 @@ int aacStreamEncodeFrame32(StreamContext* handle, const short* pcm, unsigned cha
                                  (pcm == nullptr && sampleCount > 0)))
     return 1;
   const int n = StageSamples(ctx, pcm, sampleCount);
+  ctx.outputBytes = 0;
   if (n > 0) {
     if (EncodeChunk(ctx, n) != 0) {
       ctx.failed = 1;
@@ -517,12 +571,13 @@ int aacStreamEncodeFrame32(StreamContext* handle, const short* pcm, unsigned cha
     CopyOut(ctx, out);
   }
   if (outLength) *outLength = ctx.outputBytes;
+  if (ctx.ioStatus != kIoOk) return AACSTREAM_RESULT_IO_ERROR;
   if (n >= ctx.samplesPerCall) return 0;
   if (FlushStream(ctx) != 0) {
     ctx.failed = 1;
     return 1;
   }
-  return 2;
+  return ctx.ioStatus != kIoOk ? AACSTREAM_RESULT_IO_ERROR : 2;
 }
 
 int aacStreamFlush32(StreamContext* handle, unsigned char* out, int* outLength) {
@@ -543,9 +598,11 @@ void aacStreamClose32(StreamContext* handle) {
     const uint32_t bitRate = AverageBitRate(ctx);
     uint8_t header[64];
     const int bytes = aacs::enc::BuildAdifHeader(ctx, bitRate, header);
-    std::fseek(ctx.outputFile, 0, SEEK_SET);
-    std::fwrite(header, 1, static_cast<size_t>(bytes), ctx.outputFile);
+    if (ctx.ioStatus == kIoOk && std::fseek(ctx.outputFile, 0, SEEK_SET) != 0)
+      FailStreamIo(ctx, kIoWriteFailed, std::strerror(errno));
+    WriteOutputBytes(ctx, header, bytes);
   }
+  CloseOutputFile(ctx);
   ReleaseStream(ctx);
   ctx.flushPending = 0;
   ctx.closed = 1;
@@ -563,6 +620,8 @@ void WriteVelmorAACHeader(StreamContext* handle, FILE* stream) {
 }
 
 int aacStreamMaxOutputBytes32(StreamContext* handle) { return handle ? handle->maxOutputBytes : 0; }
+
+int aacStreamStatus32(StreamContext* handle) { return handle ? handle->ioStatus : -1; }
 
 int aacStreamAudioSpecificConfig32(StreamContext* handle, unsigned char* out, int* outLength) {
   if (handle == nullptr || out == nullptr || outLength == nullptr) return 1;

@@ -29,6 +29,12 @@ struct WaveReader;
 constexpr int kMaxWorkFrames = 23552;
 constexpr int kMaxWorkSamples = aacs::kMaxChannels * kMaxWorkFrames;
 
+// File names longer than this are shortened in messages.
+constexpr int kMaxFileNameChars = 1024;
+
+// The stream's I/O state (what aacStreamStatus32 reports).
+enum IoStatus : int { kIoOk = 0, kIoReadFailed = 1, kIoWriteFailed = 2 };
+
 struct StreamContext {
   // ---- Host arguments and the stream's life -----------------------------------------------
   int readInputFile;
@@ -44,6 +50,7 @@ struct StreamContext {
   int closed;          // aacStreamClose32 has run
   int ended;           // a short call ended the stream
   int failed;          // the frame pipeline failed; only close is allowed
+  int ioStatus;        // kIoOk, or the first failed read or write of the stream's own files
 
   // ---- Configuration (defaults, presets, quality levels, tuning table) -------------------
   int profile;
@@ -93,6 +100,8 @@ struct StreamContext {
   // ---- Files and buffers ------------------------------------------------------------------
   aacs::api::WaveReader* inputReader;
   FILE* outputFile;
+  char inputName[kMaxFileNameChars];   // the files' names as the host gave them, for messages
+  char outputName[kMaxFileNameChars];
   int resampling;
   aacs::api::Resampler* resampler;
   int16_t* pcmBuffer;         // staging buffer of samplesPerCall samples; null after the end

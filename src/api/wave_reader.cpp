@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <new>
@@ -149,7 +150,7 @@ int WalkChunks(WaveReader& r) {
         state = 3;
         pos += 8 + int64_t(size);
       } else if (IdIs(id, "data")) {
-        if (state != 3) return kWaveNoData;
+        if (state != 3) return state == 2 ? kWaveDataBeforeFmt : kWaveNoData;
         r.dataStart = pos + 8;
         int64_t available = r.fileSize - r.dataStart;
         r.dataSize = (size == 0 || size == kStreamingDataSize || size > available) ? available : size;
@@ -196,6 +197,7 @@ int OpenFile(WaveReader& r, const char* fileName) {
   uint8_t head[12];
   if (fseeko(r.file, 0, SEEK_SET) != 0) return kWaveCannotOpen;
   if (std::fread(head, 1, 12, r.file) != 12) return std::ferror(r.file) ? kWaveCannotOpen : kWaveNotRiffWave;
+  if (IdIs(head, "RF64") && IdIs(head + 8, "WAVE")) return kWaveRf64;
   if (!IdIs(head, "RIFF") || !IdIs(head + 8, "WAVE")) return kWaveNotRiffWave;
   int st = WalkChunks(r);
   if (st != kWaveOk) return st;
@@ -281,8 +283,10 @@ int WaveReaderRead(WaveReader* r, int16_t* buffer, int count) {
   }
   int64_t left = (r->numFrames - r->framesRead) * r->numChannels;
   int want = int(std::min<int64_t>(count, left));
+  errno = 0;
   int got = ReadSamples(*r, buffer, want);
   if (got < want) {
+    r->readErrno = std::ferror(r->file) ? (errno != 0 ? errno : EIO) : 0;
     // The file ended (or failed) early: deliver whole frames only and stop there.
     r->status = kWaveShortRead;
     got -= got % r->numChannels;
@@ -326,6 +330,8 @@ const char* WaveReaderStatusText(int status) {
     case kWaveFmtTooShort: return "fmt chunk shorter than 16 bytes";
     case kWaveFmtTooLong: return "fmt chunk longer than 512 bytes";
     case kWaveNoData: return "no data chunk after the fmt chunk";
+    case kWaveRf64: return "RF64 (64-bit WAV) files are not supported by this reader";
+    case kWaveDataBeforeFmt: return "its data chunk comes before its fmt chunk, which this reader does not support";
     default: return "unknown reader status";
   }
 }

@@ -30,7 +30,9 @@ enum WaveStatus : int {
   kWaveFmtBeforeWave = 24,
   kWaveFmtTooShort = 25,      // "fmt " chunk below 16 bytes
   kWaveFmtTooLong = 26,       // "fmt " chunk above 512 bytes
-  kWaveNoData = 29,           // no "data" chunk, or "data" before "fmt "
+  kWaveNoData = 29,           // no "data" chunk after "fmt "
+  kWaveRf64 = 30,             // an RF64 (64-bit size) file
+  kWaveDataBeforeFmt = 31,    // "data" before "fmt "
 };
 
 constexpr uint32_t kWaveValidMark = 0xCAFEBABEu;
@@ -39,6 +41,11 @@ constexpr int kWaveLogBytes = 4096;
 constexpr int kWaveMaxFmtBytes = 512;
 constexpr int kWaveFormatPcm = 1;
 constexpr int kWaveFormatExtensible = 0xFFFE;
+// Speaker masks the stream maps: 4.0 as AAC codes it (FL FR FC BC) and 5.1 with back or side
+// surrounds (FL FR FC LFE BL BR, FL FR FC LFE SL SR).
+constexpr uint32_t kWaveMask4Channels = 0x107;
+constexpr uint32_t kWaveMask51Back = 0x3F;
+constexpr uint32_t kWaveMask51Side = 0x60F;
 
 // What open tells its caller.  The stream uses the first three; the rest are for diagnostics and
 // channel mapping.
@@ -79,6 +86,7 @@ struct WaveReader {
   int bytesPerSample;
   int blockAlign;                  // bytesPerSample x numChannels
   int64_t framesRead;
+  int readErrno;                   // errno of a failed read (0 when the file simply ended early)
   WaveSampleConverter convert;
 };
 
@@ -88,7 +96,9 @@ WaveReader* WaveReaderOpen(const char* fileName, WaveFormatReport* report, int* 
 
 // Fills `buffer` with `count` interleaved samples (a multiple of the channel count).  Returns the
 // samples taken from the file; the rest of the buffer is zero-filled, so a return below `count`
-// marks the end of the data and 0 means nothing was left.  Returns -1 for a bad request
+// marks the end of the data and 0 means nothing was left.  A file that ends before its data does
+// (it shrank, or a read failed) gives status kWaveShortRead, with the read's errno in readErrno.
+// Returns -1 for a bad request
 // (status 4, 12, 15 or 11 in reader->status when there is a reader).
 int WaveReaderRead(WaveReader* reader, int16_t* buffer, int count);
 

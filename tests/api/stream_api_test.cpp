@@ -2,8 +2,12 @@
 // a stream, and misuse, which must be refused without writing anything anywhere.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <tuple>
@@ -166,11 +170,12 @@ TEST(FrameDriver, KCallsGiveKPlusOneFramesTheFirstPrimesAndTheShortLastWritesIts
   EXPECT_EQ(ParsedFrames(run.bytes, 56), 7);
   EXPECT_EQ(s->pipelineFrameCount, 8);
   aacStreamDestroy32(s);
-  // A last call of no samples ends the stream repeating the byte count of the call before.
+  // A last call of no samples writes nothing and says so: a host that trusts the length must not
+  // write a stale count of bytes.
   s = Open({});
   const EncodeRun empty = Encode(s, 2, 3, 0);
   ASSERT_EQ(empty.callBytes.size(), 4u);
-  EXPECT_EQ(empty.callBytes[3], empty.callBytes[2]);
+  EXPECT_EQ(empty.callBytes[3], 0);
   aacStreamDestroy32(s);
 }
 
@@ -281,6 +286,114 @@ TEST(FrameDriver, FileInputIgnoresPcmAndCountsAndFileOutputIgnoresOut) {
   EXPECT_TRUE(aacs::testing::ReadFile(aac, stream));
   std::remove(wav.c_str()), std::remove(aac.c_str());
   EXPECT_EQ(ParsedFrames(stream, 56), 4);
+}
+
+// The library's own files.  Input and output must differ: writing would destroy the input.
+TEST(FileIo, TheInputIsNeverItsOwnOutput) {
+  const std::string wav = aacs::testing::TempPath("same.wav"), link = aacs::testing::TempPath("same_link.wav");
+  ASSERT_TRUE(aacs::testing::WriteWav(wav, aacs::testing::Sine(44100, 2, 0.5, 440, 8000)));
+  ASSERT_EQ(::link(wav.c_str(), link.c_str()), 0);
+  std::vector<uint8_t> before, after;
+  ASSERT_TRUE(aacs::testing::ReadFile(wav, before));
+  for (const std::string& out : {wav, link}) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Open({.rate = 0, .read = 1, .write = 1, .in = wav.c_str(), .out = out.c_str()}), nullptr) << out;
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "aacstream: '" + out + "' is both the input and the output: writing the stream would destroy the input\n");
+  }
+  ASSERT_TRUE(aacs::testing::ReadFile(wav, after));
+  EXPECT_EQ(after, before);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Open({.write = 1, .out = "/nonexistent/dir/out.aac"}), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "aacstream: cannot create '/nonexistent/dir/out.aac': No such file or directory\n");
+  std::remove(wav.c_str()), std::remove(link.c_str());
+}
+
+// Encodes a WAV file through the library's file input and output under a file-size limit;
+// returns every call's result and the status after close, with what the library printed.
+struct LimitedRun {
+  std::vector<int> results;
+  int status = -1;
+  std::string err;
+};
+LimitedRun EncodeUnderSizeLimit(const std::string& wav, const std::string& out, rlim_t limitBytes) {
+  LimitedRun run;
+  rlimit saved{}, limited{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  limited = {limitBytes, saved.rlim_max};
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  testing::internal::CaptureStderr();
+  setrlimit(RLIMIT_FSIZE, &limited);
+  StreamContext* s = Open({.rate = 0, .read = 1, .write = 1, .in = wav.c_str(), .out = out.c_str()});
+  if (s != nullptr) {
+    int length = 0;
+    do run.results.push_back(aacStreamEncodeFrame32(s, nullptr, nullptr, 0, &length));
+    while (run.results.back() == 0 && run.results.size() < 1000);
+    run.results.push_back(aacStreamEncodeFrame32(s, nullptr, nullptr, 0, &length));  // after the end or the failure
+    aacStreamClose32(s);
+    run.status = aacStreamStatus32(s);
+    aacStreamDestroy32(s);
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  run.err = testing::internal::GetCapturedStderr();
+  std::signal(SIGXFSZ, previous);
+  return run;
+}
+
+// A failed write stops the stream with result 3 (mid-stream, or at the flush that ends it), says
+// so once on stderr, and the status query tells the host after close.  A stream that fits is
+// untouched by the same limit.
+TEST(FileIo, AFailedWriteStopsTheStreamAndIsReported) {
+  const std::string wav = aacs::testing::TempPath("limited_in.wav"), out = aacs::testing::TempPath("limited_out.aac");
+  const std::string tooLarge = "aacstream: cannot write '" + out + "': File too large\n";
+  ASSERT_TRUE(aacs::testing::WriteWav(wav, aacs::testing::Load("orchestral_3s.wav")));  // about 45 KB of stream
+  LimitedRun run = EncodeUnderSizeLimit(wav, out, 16384);
+  ASSERT_GE(run.results.size(), 3u);
+  EXPECT_EQ(run.results.end()[-2], AACSTREAM_RESULT_IO_ERROR);
+  EXPECT_EQ(run.results.back(), AACSTREAM_RESULT_IO_ERROR) << "the stream went on after a failed write";
+  EXPECT_LT(run.results.size(), 100u) << "the failure was noticed late";
+  EXPECT_EQ(run.status, AACSTREAM_STATUS_WRITE_FAILED);
+  EXPECT_EQ(run.err, tooLarge);
+  // Under 4 KB of stream: everything sits in the file buffer until the end flushes it.
+  ASSERT_TRUE(aacs::testing::WriteWav(wav, aacs::testing::Sine(44100, 2, 0.1, 440, 8000, 300)));
+  run = EncodeUnderSizeLimit(wav, out, 1024);
+  EXPECT_EQ(run.results.end()[-2], AACSTREAM_RESULT_IO_ERROR);
+  EXPECT_EQ(run.status, AACSTREAM_STATUS_WRITE_FAILED);
+  EXPECT_EQ(run.err, tooLarge);
+  run = EncodeUnderSizeLimit(wav, out, 1 << 20);
+  EXPECT_EQ(run.results.end()[-2], 2);
+  EXPECT_EQ(run.status, AACSTREAM_STATUS_OK);
+  EXPECT_EQ(run.err, "");
+  std::remove(wav.c_str()), std::remove(out.c_str());
+}
+
+// An input that shrinks while it is encoded is a failed read, not a shorter stream.
+TEST(FileIo, AnInputThatShrinksMidStreamIsAFailedRead) {
+  const std::string wav = aacs::testing::TempPath("shrinking.wav");
+  ASSERT_TRUE(aacs::testing::WriteWav(wav, aacs::testing::Sine(44100, 2, 3.0, 440, 8000)));
+  StreamContext* s = Open({.rate = 0, .read = 1, .in = wav.c_str()});
+  ASSERT_NE(s, nullptr);
+  std::vector<unsigned char> out(static_cast<size_t>(aacStreamMaxOutputBytes32(s)));
+  int length = -1, result = 0, calls = 0;
+  testing::internal::CaptureStderr();
+  for (; result == 0 && calls < 200; ++calls) {
+    if (calls == 3) {
+      ASSERT_EQ(::truncate(wav.c_str(), 44 + 40000), 0);
+    }
+    result = aacStreamEncodeFrame32(s, nullptr, out.data(), 0, &length);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "aacstream: reading '" + wav + "' failed: the file ended before its audio data did (did it change while "
+            "being encoded?)\n");
+  EXPECT_EQ(result, AACSTREAM_RESULT_IO_ERROR);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(aacStreamStatus32(s), AACSTREAM_STATUS_READ_FAILED);
+  EXPECT_EQ(aacStreamEncodeFrame32(s, nullptr, out.data(), 0, &length), AACSTREAM_RESULT_IO_ERROR);
+  EXPECT_EQ(aacStreamFlush32(s, out.data(), &length), 1);
+  aacStreamDestroy32(s);
+  EXPECT_EQ(aacStreamStatus32(nullptr), -1);
+  std::remove(wav.c_str());
 }
 
 // Every rate that open accepts has the psychoacoustic band table the model needs at its first

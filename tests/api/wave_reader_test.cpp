@@ -117,13 +117,14 @@ TEST_F(WaveReaderTest, HeadersAreRefusedWithTheStatusOfTheirFault) {
   const Bytes stereo = Fmt(1, 2, 44100, 16);
   const struct { const char* what; Bytes bytes; int status; } cases[] = {
       {"RIFX", Bytes().Id("RIFX").U32(100).Id("WAVE").Fill(40), kWaveNotRiffWave},
+      {"RF64", Bytes().Id("RF64").U32(0xFFFFFFFF).Id("WAVE").Fill(40), kWaveRf64},
       {"AVI", Bytes().Id("RIFF").U32(100).Id("AVI ").Fill(40), kWaveNotRiffWave},
       {"8 bytes", Bytes().Id("RIFF").U32(4), kWaveNotRiffWave},
       {"empty", Bytes(), kWaveNotRiffWave},
       {"second RIFF", Finish(Head().Append(stereo).Id("RIFF").U32(4).Append(Data(8)).Append(s8)), kWaveSecondRiff},
       {"WAVE after fmt", Finish(Head().Append(stereo).Id("WAVE").Append(Data(8)).Append(s8)), kWaveMisplacedWave},
       {"second fmt", Finish(Head().Append(stereo).Append(stereo).Append(Data(8)).Append(s8)), kWaveFmtBeforeWave},
-      {"data before fmt", Finish(Head().Append(Data(8)).Append(s8).Append(stereo)), kWaveNoData},
+      {"data before fmt", Finish(Head().Append(Data(8)).Append(s8).Append(stereo)), kWaveDataBeforeFmt},
       {"no data", Finish(Head().Append(stereo).Id("LIST").U32(4).Id("INFO")), kWaveNoData},
       {"header only", Finish(Head()), kWaveNoData},
       {"fmt of 14", file(Bytes().Id("fmt ").U32(14).U16(1).U16(2).U32(44100).U32(176400).U16(4), s8), kWaveFmtTooShort},

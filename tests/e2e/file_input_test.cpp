@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,26 @@
 namespace aacs::testing {
 namespace {
 
+// Rewrites a plain PCM WAV file's 16-byte fmt chunk as a 40-byte WAVE_FORMAT_EXTENSIBLE one with
+// the PCM GUID and the given speaker mask.
+std::function<void(std::vector<uint8_t>&)> Extensible(uint32_t mask) {
+  return [mask](std::vector<uint8_t>& b) {
+    uint8_t fmt[48] = {'f', 'm', 't', ' ', 40, 0, 0, 0};
+    std::memcpy(fmt + 8, &b[20], 16);  // tag, channels, rate, bytes per second, block, bits
+    const uint8_t tail[24] = {22, 0, 16, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    std::memcpy(fmt + 24, tail, sizeof tail);
+    std::memcpy(fmt + 28, &mask, 4);
+    fmt[8] = 0xFE, fmt[9] = 0xFF;
+    b.erase(b.begin() + 12, b.begin() + 36);
+    b.insert(b.begin() + 12, fmt, fmt + 48);
+    const uint32_t riff = static_cast<uint32_t>(b.size() - 8);
+    std::memcpy(&b[4], &riff, 4);
+  };
+}
+
 // Writes `audio` to a temporary WAV file (rewritten by `edit` when given) and encodes it.
 Encoded EncodeThroughFile(const Audio& audio, const EncodeOptions& o, int rate = 0,
-                          void (*edit)(std::vector<uint8_t>&) = nullptr) {
+                          const std::function<void(std::vector<uint8_t>&)>& edit = {}) {
   const std::string wav = TempPath("input.wav");
   std::vector<uint8_t> b;
   EXPECT_TRUE(WriteWav(wav, audio));
@@ -57,19 +75,43 @@ TEST(FileInput, SurroundAndExtensibleWavKeepEveryChannelInItsPlace) {
   for (int c = 0; c < 6; ++c)
     EXPECT_NEAR(DominantFrequency(dec.audio, c, 8192, 32768), c == 3 ? 60.0 : 300.0 + 150.0 * c, 2.0) << c;
 
-  const Encoded extensible = EncodeThroughFile(Sine(44100, 2, 0.5, 300.0, 8000.0, 150.0), {}, 0, [](std::vector<uint8_t>& b) {
-    const uint8_t fmt[48] = {'f', 'm', 't', ' ', 40, 0, 0, 0, 0xFE, 0xFF, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0,
-                             4, 0, 16, 0, 22, 0, 16, 0, 3, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA,
-                             0, 0x38, 0x9B, 0x71};
-    b.erase(b.begin() + 12, b.begin() + 36);
-    b.insert(b.begin() + 12, fmt, fmt + 48);
-    const uint32_t riff = static_cast<uint32_t>(b.size() - 8);
-    std::memcpy(&b[4], &riff, 4);
-  });
+  const Encoded extensible = EncodeThroughFile(Sine(44100, 2, 0.5, 300.0, 8000.0, 150.0), {}, 0, Extensible(0x3));
   ASSERT_TRUE(extensible.opened);
   const Decoded ext = DecodeFfmpeg(extensible.bytes);
   EXPECT_EQ(ext.errors, "");
   EXPECT_NEAR(DominantFrequency(ext.audio, 1, 4096, 8192), 450.0, 2.0);
+}
+
+// Four WAV channels are front left, right, centre and back centre (mask 0x107, or none): a tone
+// only in the first comes back from the front left.  Quad (0x33) has no AAC layout and is refused.
+// Six channels with a 5.1 mask get their LFE element without being asked.
+TEST(FileInput, SpeakerMasksDecideFourAndSixChannelLayouts) {
+  Audio left = Sine(44100, 4, 1.0, 500.0, 8000.0);
+  for (size_t i = 0; i < left.samples.size(); ++i)
+    if (i % 4 != 0) left.samples[i] = 0;
+  for (const uint32_t mask : {0u, 0x107u}) {
+    const Encoded enc = EncodeThroughFile(left, {.kbps = 192}, 0, mask ? Extensible(mask) : nullptr);
+    ASSERT_TRUE(enc.opened) << mask;
+    const Decoded dec = DecodeFfmpeg(enc.bytes);
+    ASSERT_EQ(dec.audio.channels, 4);
+    const int frontLeft = FfmpegChannel(4, 1);  // element order C L R S
+    for (int c = 0; c < 4; ++c)
+      EXPECT_TRUE(c == frontLeft ? LevelDb(dec.audio, 2048, -1, c) > -20 : LevelDb(dec.audio, 2048, -1, c) < -60)
+          << "mask " << mask << ": decoder channel " << c << " at " << LevelDb(dec.audio, 2048, -1, c) << " dBFS";
+  }
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(EncodeThroughFile(left, {.kbps = 192}, 0, Extensible(0x33)).opened);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("mask 0x33, which AAC cannot carry"), std::string::npos) << err;
+
+  const Audio six = Sine(48000, 6, 0.5, 300.0, 8000.0, 150.0);
+  for (const uint32_t mask : {0x3Fu, 0x60Fu}) {
+    const Encoded enc = EncodeThroughFile(six, {.kbps = 384}, 0, Extensible(mask));
+    ASSERT_TRUE(enc.opened);
+    const std::vector<test::ParsedFrame> frames = ParseFrames(enc.bytes);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].elements.back().id, 3) << "mask " << mask << ": no LFE element";
+  }
 }
 
 TEST(FileInput, UnreadableFilesAreRefusedAtOpen) {

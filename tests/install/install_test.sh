@@ -54,6 +54,15 @@ for exe in encode_wav_shared encode_wav_static encode_wav_pkgconfig; do
   [ "$(tail -c 4 "$out" | od -An -tx1 | tr -d ' \n')" = "ccabccab" ] || fail "$exe did not append the trailer"
 done
 
+# A full disk (an 8 KiB file-size limit, SIGXFSZ ignored so that the write fails instead) must make
+# the example fail with the library's one-line reason, not report success.
+if (trap '' XFSZ; ulimit -f 8; LD_LIBRARY_PATH="$prefix/$libdir" "$work/encode_wav_pkgconfig" "$input" \
+    "$work/full.aac" 32) >"$work/log" 2>&1; then
+  fail "encode_wav reported success although its output could not be written"
+fi
+grep -q "^aacstream: cannot write '$work/full.aac': File too large$" "$work/log" \
+  || { cat "$work/log"; fail "encode_wav's failed write was not reported"; }
+
 version=$("$prefix/bin/aacstream" --version) && grep -q "^aacstream " <<<"$version" || fail "the installed tool does not run"
 "$prefix/bin/aacstream" --quiet --demo -o "$work/demo.m4a" || fail "the installed tool cannot encode its demo sample"
 [ -s "$work/demo.m4a" ] || fail "no demo output"

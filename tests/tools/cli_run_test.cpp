@@ -1,7 +1,12 @@
 // The aacstream binary end to end: every option's effect in the files it writes (as ffprobe,
 // FFmpeg and faad see them), every error path with its message and exit status, and the
 // guarantee that a failure never leaves a partial file or destroys an existing one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -266,6 +271,16 @@ TEST_F(Cli, BadInputsAndValuesFailWithOneLineAndLeaveNothing) {
       std::string(8, '\0');
   ASSERT_TRUE(WriteFile(P("float.wav"), std::vector<uint8_t>(floatWav.begin(), floatWav.end())));
   ASSERT_EQ(std::system(("mkdir " + ShellQuote(P("folder.wav"))).c_str()), 0);
+  ASSERT_TRUE(WriteWav(P("7000hz.wav"), Sine(7000, 1, 0.5, 440.0, 8000.0)));
+  std::vector<uint8_t> wav = ReadBytes(stereo);
+  std::copy_n("RF64", 4, wav.begin());
+  ASSERT_TRUE(WriteFile(P("rf64.wav"), wav));
+  wav = ReadBytes(mono);  // 44-byte header: fmt at 12, data at 36; move fmt behind the data
+  std::vector<uint8_t> moved(wav.size());
+  std::copy(wav.begin(), wav.begin() + 12, moved.begin());
+  std::copy(wav.begin() + 36, wav.end(), moved.begin() + 12);
+  std::copy(wav.begin() + 12, wav.begin() + 36, moved.end() - 24);
+  ASSERT_TRUE(WriteFile(P("data_first.wav"), moved));
   const std::vector<std::string> before = ListDir(dir_);
 
   const struct { std::vector<std::string> args; int status; std::string message; } cases[] = {
@@ -276,9 +291,15 @@ TEST_F(Cli, BadInputsAndValuesFailWithOneLineAndLeaveNothing) {
       {{"-"}, 2, "aacstream: reading from standard input ('-') is not supported"},
       {{"-q", "10", stereo}, 2, "aacstream: -q: 10 is out of range (0 to 9)"},
       {{"--rate", "44000", stereo}, 2, "is not an AAC sampling rate"},
+      {{P("7000hz.wav")}, 1, "cannot encode '" + P("7000hz.wav") + "': its sampling rate 7000 Hz is not one AAC codes: "
+                              "resample it with --rate 8000 (or another AAC rate)"},
+      {{P("rf64.wav")}, 1, "cannot encode '" + P("rf64.wav") + "': RF64 (64-bit WAV) files are not supported"},
+      {{P("data_first.wav")}, 1, "its data chunk comes before its fmt chunk"},
       {{"--bandwidth", "100", stereo}, 2, "--bandwidth: 100 Hz is out of range"},
-      {{"-b", "1000", mono}, 1, "above the 1-channel maximum"},
-      {{"-b", "16", surround}, 1, "too low for 6 channels"},
+      {{"-b", "1000", mono}, 1, "cannot encode '" + mono + "' at 1000 kbit/s: the most for 1 channel at 16000 Hz is "
+                                 "96 kbit/s (use -b 96 or less)"},
+      {{"-b", "16", surround}, 1, "cannot encode '" + surround + "' at 16 kbit/s: the least for 6 channels at 48000 Hz "
+                                  "is 18 kbit/s (use -b 18 or more)"},
       {{"--lfe", stereo}, 1, "--lfe applies to 6-channel (5.1) input"},
       {{stereo, "-o", P("nodir/out.m4a")}, 1, "directory '" + P("nodir") + "' does not exist"},
       {{stereo, "-o", P("out.ogg")}, 2, "cannot tell the output format"},
@@ -326,6 +347,113 @@ TEST_F(Cli, AFailedWriteLeavesNoPartialFileAndKeepsTheOldOne) {
   EXPECT_EQ(ListDir(dir_), (std::vector<std::string>{"orchestral_3s.aac", "orchestral_3s.m4a", "orchestral_3s.wav"}));
 }
 
+// -y never replaces what is not a regular file: devices and FIFOs are written through (an M4A
+// through an anonymous file copied at the end), /dev/stdout is the standard output itself (the
+// summary then goes to stderr), a link is followed and its target replaced, other kinds are
+// refused.  Also a name so long that the usual temporary name would not fit.
+TEST_F(Cli, NonRegularTargetsAreWrittenThroughAndLinksAreFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "device nodes need root (CI runs as root)";
+  const std::string input = Clip("harpsichord_3s.wav");
+  ASSERT_EQ(::mknod(P("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);  // a private /dev/null
+  ASSERT_EQ(::mknod(P("block").c_str(), S_IFBLK | 0600, makedev(7, 0)), 0);
+  ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0600), 0);
+  for (const char* format : {"adts", "m4a"}) Ok({"-y", "-f", format, input, "-o", P("null")});
+  struct stat st;
+  ASSERT_EQ(::stat(P("null").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode)) << "the device was replaced";
+
+  // The reader of the FIFO runs beside the encoder and keeps what it reads.
+  const CliRun fifo = RunCli({"-f", "adts", input, "-o", P("fifo")},
+                             "(timeout 30 cat " + ShellQuote(P("fifo")) + " > " + ShellQuote(P("from_fifo.aac")) + "; touch " +
+                                 ShellQuote(P("fifo_done")) + ") &");
+  EXPECT_EQ(fifo.status, 0) << fifo.err;
+  for (int i = 0; i < 500 && !FileExists(P("fifo_done")); ++i) ::usleep(10000);
+  EXPECT_EQ(WalkAdts(ReadBytes(P("from_fifo.aac")), 56).frames, ExpectedFrames(kOrchestralFrames));
+
+  const CliRun piped = RunCli({"-f", "m4a", input, "-o", "/dev/stdout"});
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out.substr(4, 4), "ftyp");
+  EXPECT_TRUE(Contains(piped.err, " -> /dev/stdout: 0:03.0")) << piped.err;
+  EXPECT_EQ(DecodeFfmpeg(std::vector<uint8_t>(piped.out.begin(), piped.out.end()), ".m4a").errors, "");
+
+  ASSERT_TRUE(WriteFile(P("real.aac"), std::vector<uint8_t>{'o', 'l', 'd'}));
+  ASSERT_EQ(::symlink("real.aac", P("link.aac").c_str()), 0);
+  EXPECT_EQ(RunCli({input, "-o", P("link.aac")}).status, 1) << "an existing link target needs -y";
+  Ok({"-y", input, "-o", P("link.aac")});
+  ASSERT_EQ(::lstat(P("link.aac").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced";
+  EXPECT_EQ(WalkAdts(ReadBytes(P("real.aac")), 56).frames, ExpectedFrames(kOrchestralFrames));
+
+  const CliRun block = RunCli({"-y", "-f", "adts", input, "-o", P("block")});
+  EXPECT_EQ(block.status, 1);
+  EXPECT_EQ(block.err, "aacstream: cannot write '" + P("block") + "': it is a block device\n");
+  ASSERT_EQ(::stat(P("block").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISBLK(st.st_mode));
+
+  const std::string longName(251, 'n');
+  Ok({input, "-o", P(longName + ".aac")});
+  EXPECT_EQ(WalkAdts(ReadBytes(P(longName + ".aac")), 56).frames, ExpectedFrames(kOrchestralFrames));
+  for (const std::string& name : ListDir(dir_)) EXPECT_NE(name[0], '.') << "a temporary file was left: " << name;
+}
+
+// A reader that goes away (SIGPIPE on the summary) neither kills the batch nor leaves a temporary
+// file: every file is encoded, and the lost summary is reported.
+TEST_F(Cli, AClosedStandardOutputLosesNoFile) {
+  const std::vector<std::string> inputs = {Clip("orchestral_3s.wav"), Clip("drums_3s.wav"), Clip("castanets_3s.wav")};
+  ASSERT_EQ(::mkdir(P("out").c_str(), 0755), 0);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);  // nobody will ever read
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    const int err = ::open(P("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(err, STDERR_FILENO);
+    std::vector<char*> argv = {const_cast<char*>(AACS_CLI_BINARY), const_cast<char*>("-j"), const_cast<char*>("2")};
+    for (const std::string& in : inputs) argv.push_back(const_cast<char*>(in.c_str()));
+    const std::string out = P("out/");
+    argv.insert(argv.end(), {const_cast<char*>("-o"), const_cast<char*>(out.c_str()), nullptr});
+    ::execv(AACS_CLI_BINARY, argv.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  const std::vector<uint8_t> err = ReadBytes(P("err.txt"));
+  EXPECT_EQ(std::string(err.begin(), err.end()),
+            "aacstream: standard output was closed: the summary could not be written (every output is complete)\n");
+  EXPECT_EQ(ListDir(P("out")), (std::vector<std::string>{"castanets_3s.m4a", "drums_3s.m4a", "orchestral_3s.m4a"}));
+}
+
+// An input that shrinks while it is being encoded fails the encode in every output form, the
+// resampled raw and ADIF streams (which have no frame count to check) included.
+TEST_F(Cli, AnInputThatShrinksWhileEncodedFailsEveryOutputForm) {
+  Audio in = Sine(44100, 2, 120.0, 440.0, 8000.0, 110.0);  // 21 MB: long enough to catch mid-read
+  ASSERT_TRUE(WriteWav(P("long.wav"), in));
+  const struct { std::vector<std::string> args; std::string output; } forms[] = {
+      {{"-f", "raw", "--rate", "32000"}, "long.raw"}, {{"-f", "adif", "--rate", "32000"}, "long.adif"},
+      {{"-f", "m4a"}, "long.m4a"}};
+  for (const auto& form : forms) {
+    ASSERT_EQ(std::system(("cp " + ShellQuote(P("long.wav")) + " " + ShellQuote(P("in.wav"))).c_str()), 0);
+    // Cuts the file once the encoder (the watcher's parent, after its exec) has read 2 MB of it.
+    const std::string in = ShellQuote(P("in.wav"));
+    const std::string watcher =
+        "(read _ _ _ pid _ < /proc/self/stat; for i in $(seq 5000); do [ -d /proc/$pid ] || exit; "
+        "for f in /proc/$pid/fd/*; do if [ \"$(readlink $f)\" = " + in + " ]; then "
+        "pos=$(awk '/^pos/ {print $2}' /proc/$pid/fdinfo/${f##*/}); "
+        "if [ \"${pos:-0}\" -gt 2000000 ]; then truncate -s 1000000 " + in + "; exit; fi; fi; done; sleep 0.002; "
+        "done) >/dev/null 2>&1 &";
+    std::vector<std::string> args = form.args;
+    args.insert(args.end(), {P("in.wav"), "-o", P(form.output)});
+    const CliRun run = RunCli(args, watcher);
+    EXPECT_EQ(run.status, 1) << form.output << ": " << run.err;
+    EXPECT_TRUE(Contains(run.err, "reading '" + P("in.wav") + "' failed")) << run.err;
+    EXPECT_FALSE(FileExists(P(form.output)));
+  }
+}
+
 TEST_F(Cli, CutShortInputIsEncodedWithAWarning) {
   std::vector<uint8_t> bytes = ReadBytes(DataPath("orchestral_3s.wav"));
   bytes.resize(bytes.size() - 4 * 32300);  // the header still promises 132300 sample frames
@@ -368,6 +496,13 @@ TEST_F(Cli, SummaryOnStdoutNothingElseAndQuietSilencesIt) {
 
   run = Ok({"--quiet", "-y", input});
   EXPECT_EQ(run.out + run.err, "");
+
+  // The bit rate is over the stream's own duration: one input sample is not thousands of kbit/s.
+  ASSERT_TRUE(WriteWav(P("one.wav"), Sine(44100, 2, 1.0 / 44100, 440.0, 8000.0)));
+  run = Ok({P("one.wav"), "-o", P("one.aac")});
+  const size_t at = run.out.find(" kbit/s");
+  ASSERT_NE(at, std::string::npos) << run.out;
+  EXPECT_LT(std::stod(run.out.substr(run.out.rfind(", ", at) + 2)), 64.0) << run.out;
 }
 
 TEST_F(Cli, DemoHelpAndVersion) {
