@@ -58,6 +58,19 @@ def aligned(ref, dec, delay):
     return ref[:n], dec[delay : delay + n]
 
 
+def cut_to(dec, delay, length):
+    """dec advanced by delay samples (delayed if negative), cut or zero-padded to length samples;
+    also returns how many samples had to be padded at the end."""
+    if delay < 0:
+        dec = np.concatenate([np.zeros((-delay, dec.shape[1])), dec])
+        delay = 0
+    out = dec[delay : delay + length]
+    short = length - len(out)
+    if short > 0:
+        out = np.concatenate([out, np.zeros((short, dec.shape[1]))])
+    return out, max(short, 0)
+
+
 def snr_db(ref, dec):
     """Whole-file SNR over all channels (200 dB for identical signals)."""
     noise = np.sum((ref - dec) ** 2)

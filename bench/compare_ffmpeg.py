@@ -1,21 +1,19 @@
 #!/usr/bin/python3
-"""Quality and speed of aacstream beside FFmpeg's built-in AAC encoder, measured in one run.
+"""Speed of aacstream beside FFmpeg's built-in AAC encoder, measured in one run.
 
 usage:
-  bench/compare_ffmpeg.py quality [--corpus DIR] [--rates 128,64] [--build]
-  bench/compare_ffmpeg.py speed   [--corpus DIR] [--runs 5] [--configs q9,q5,mono,surround] [--build]
-                                  [--encoder PATH]
+  bench/compare_ffmpeg.py speed [--corpus DIR] [--runs 5] [--configs q9,q5,mono,surround] [--build]
+                                [--encoder PATH]
 
-quality: every 44.1 kHz stereo clip of the corpus is encoded by both encoders at each rate and
-decoded by FFmpeg; the table gives the achieved bit rate, SNR, audible bandwidth (highest
-frequency within 60 dB of the long-term spectrum's peak, as bench/audio_metrics.py defines it)
-and pre-echo (error energy in the 20 ms before each attack relative to the 20 ms after it).
 speed: 60 s of audio per configuration, the two encoders run alternately, user CPU time of the
-encoding process (median of the runs), ratio = FFmpeg time / aacstream time.
+encoding process (median of the runs), ratio = FFmpeg time / aacstream time; the SNR and
+bandwidth of both decodes are printed beside it to show that a speed change kept the output.
+Quality against FFmpeg and fdk-aac (PEAQ, SNR, bandwidth, pre-echo, bit rate per clip) is
+bench/quality.py; both scripts measure with the helpers of bench/audio_metrics.py.
 
-Needs python3-numpy, python3-soundfile, ffmpeg and sox, and a Release build (build/release)
-with the bench target aacs_encode_file; --build configures and builds it first (CMake Release,
-Ninja, at most two jobs).  --encoder times another aacs_encode_file binary (a build of an older
+Needs python3-numpy, python3-soundfile, ffmpeg and sox, and a Release build (build/release) with
+the bench target aacs_encode_file; --build configures and builds it first (CMake Release, Ninja,
+at most two jobs).  --encoder times another aacs_encode_file binary (a build of an older
 revision, say) in its place.
 """
 import argparse
@@ -27,8 +25,7 @@ import sys
 import tempfile
 import wave
 
-from audio_metrics import (ENCODER, ROOT, aligned, attacks, bandwidth_hz, build_release, decode, find_delay, pre_echo_db,
-                           read_audio, snr_db)
+from audio_metrics import ENCODER, ROOT, aligned, bandwidth_hz, build_release, decode, find_delay, read_audio, snr_db
 
 
 def run_cpu(cmd):
@@ -42,52 +39,11 @@ def run_cpu(cmd):
     return usage.ru_utime
 
 
-def corpus_clips(corpus):
-    clips = []
-    for name in sorted(os.listdir(corpus)):
-        path = os.path.join(corpus, name)
-        if not name.endswith(".wav") or not os.path.isfile(path):
-            continue
-        with wave.open(path, "rb") as w:
-            if w.getframerate() == 44100 and w.getnchannels() == 2:
-                clips.append(path)
-    return clips
-
-
-def measure(ref, rate, dec_path, tmp, marks):
+def measure(ref, rate, dec_path, tmp):
+    """SNR and bandwidth of a decode, aligned by cross-correlation."""
     dec = decode(dec_path, os.path.join(tmp, "dec.raw"), ref.shape[1])
-    delay = find_delay(ref, dec)
-    r, d = aligned(ref, dec, delay)
-    return snr_db(r, d), bandwidth_hz(d, rate), pre_echo_db(r, d, rate, marks)
-
-
-def quality(args):
-    clips = corpus_clips(args.corpus)
-    rates = [int(r) for r in args.rates.split(",")]
-    print("| clip | kbit/s | ours kbit/s | ours SNR dB | ours bandwidth Hz | ours pre-echo dB "
-          "| FFmpeg kbit/s | FFmpeg SNR dB | FFmpeg bandwidth Hz | FFmpeg pre-echo dB |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
-    with tempfile.TemporaryDirectory() as tmp:
-        for clip in clips:
-            ref, rate = read_audio(clip)
-            seconds = len(ref) / rate
-            marks = attacks(ref, rate)
-            for kbps in rates:
-                ours = os.path.join(tmp, "ours.aac")
-                peer = os.path.join(tmp, "peer.m4a")
-                subprocess.run([args.encoder, clip, ours, str(kbps)], check=True)
-                subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-threads", "1", "-c:a", "aac",
-                                "-b:a", "%dk" % kbps, peer], check=True)
-                o = measure(ref, rate, ours, tmp, marks)
-                p = measure(ref, rate, peer, tmp, marks)
-                # The m4a container adds a few kB of headers; its bit rate counts only the audio.
-                peer_bits = float(subprocess.run(
-                    ["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=bit_rate", "-of",
-                     "csv=p=0", peer], capture_output=True, text=True, check=True).stdout.strip() or 0)
-                print("| %s | %d | %.1f | %.2f | %.0f | %.1f | %.1f | %.2f | %.0f | %.1f |" % (
-                    os.path.basename(clip)[:-4], kbps, os.path.getsize(ours) * 8 / seconds / 1000, o[0], o[1], o[2],
-                    peer_bits / 1000, p[0], p[1], p[2]))
-                sys.stdout.flush()
+    r, d = aligned(ref, dec, find_delay(ref, dec))
+    return snr_db(r, d), bandwidth_hz(d, rate)
 
 
 def make_input(corpus, tmp, kind):
@@ -135,8 +91,8 @@ def speed(args):
                                        "-c:a", "aac", "-b:a", "%dk" % kbps, os.path.join(tmp, "p.m4a")]))
             o, p = statistics.median(ours_t), statistics.median(peer_t)
             ref, rate = read_audio(src)
-            mo = measure(ref, rate, os.path.join(tmp, "o.aac"), tmp, [])
-            mp = measure(ref, rate, os.path.join(tmp, "p.m4a"), tmp, [])
+            mo = measure(ref, rate, os.path.join(tmp, "o.aac"), tmp)
+            mp = measure(ref, rate, os.path.join(tmp, "p.m4a"), tmp)
             print("| %s %d kbit/s %s | %.3f | %.0f | %.3f | %.0f | %.2f | %.2f / %.0f | %.2f / %.0f |" % (
                 kind, kbps, "q%d" % q, o, seconds / o, p, seconds / p, p / o, mo[0], mo[1], mp[0], mp[1]))
             sys.stdout.flush()
@@ -144,9 +100,8 @@ def speed(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("mode", choices=["quality", "speed"])
+    parser.add_argument("mode", choices=["speed"])
     parser.add_argument("--corpus", default=os.path.join(ROOT, "..", "shared", "corpus"))
-    parser.add_argument("--rates", default="128,64")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--configs", default="q9,q5,mono,surround")
     parser.add_argument("--build", action="store_true", help="configure and build build/release first")
@@ -160,7 +115,7 @@ def main():
     if not os.path.exists(args.encoder):
         sys.exit("build the bench target first (or pass --build): cmake -S . -B build/release -G Ninja && "
                  "cmake --build build/release --target aacs_encode_file")
-    quality(args) if args.mode == "quality" else speed(args)
+    speed(args)
 
 
 if __name__ == "__main__":
