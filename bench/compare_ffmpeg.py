@@ -1,22 +1,20 @@
 #!/usr/bin/python3
-"""Quality and speed of aacstream beside FFmpeg's built-in AAC encoder, measured in one run.
+"""Speed of aacstream beside FFmpeg's built-in AAC encoder, measured in one run.
 
 usage:
-  bench/compare_ffmpeg.py quality [--corpus DIR] [--rates 128,64] [--build]
-  bench/compare_ffmpeg.py speed   [--corpus DIR] [--runs 5] [--configs q9,q5,mono,surround] [--build]
-                                  [--encoder PATH]
+  bench/compare_ffmpeg.py speed [--corpus DIR] [--runs 5] [--configs q9,q5,mono,surround] [--build]
+                                [--encoder PATH]
 
-quality: every 44.1 kHz stereo clip of the corpus is encoded by both encoders at each rate and
-decoded by FFmpeg; the table gives the achieved bit rate, SNR, audible bandwidth (highest
-frequency within 60 dB of the long-term spectrum's peak) and pre-echo (error energy in the 20 ms
-before each attack relative to the 20 ms after it).
 speed: 60 s of audio per configuration, the two encoders run alternately, user CPU time of the
-encoding process (median of the runs), ratio = FFmpeg time / aacstream time.
+encoding process (median of the runs), ratio = FFmpeg time / aacstream time; the SNR and
+bandwidth of both decodes are printed beside it to show that a speed change kept the output.
+Quality against FFmpeg and fdk-aac (PEAQ, SNR, bandwidth, pre-echo, bit rate per clip) is
+bench/quality.py; both scripts measure with the helpers of bench/audio_metrics.py.
 
-Needs python3-numpy, ffmpeg and sox, and a Release build (build/release) with the bench target
-aacs_encode_file; --build configures and builds it first (CMake Release, Ninja, at most two
-jobs).  --encoder times another aacs_encode_file binary (a build of an older revision, say)
-in its place.
+Needs python3-numpy, python3-soundfile, ffmpeg and sox, and a Release build (build/release) with
+the bench target aacs_encode_file; --build configures and builds it first (CMake Release, Ninja,
+at most two jobs).  --encoder times another aacs_encode_file binary (a build of an older
+revision, say) in its place.
 """
 import argparse
 import os
@@ -27,10 +25,7 @@ import sys
 import tempfile
 import wave
 
-import numpy as np
-
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-ENCODER = os.path.join(ROOT, "build", "release", "bench", "aacs_encode_file")
+from audio_metrics import ENCODER, ROOT, aligned, bandwidth_hz, build_release, decode, find_delay, read_audio, snr_db
 
 
 def run_cpu(cmd):
@@ -44,121 +39,11 @@ def run_cpu(cmd):
     return usage.ru_utime
 
 
-def read_wav(path):
-    with wave.open(path, "rb") as w:
-        ch, rate, n = w.getnchannels(), w.getframerate(), w.getnframes()
-        data = np.frombuffer(w.readframes(n), dtype="<i2").astype(np.float64)
-    return data.reshape(-1, ch), rate
-
-
-def decode(path, out, channels):
-    """FFmpeg decode to raw 16-bit samples (its WAV writer uses the extensible header above stereo)."""
-    subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", path, "-f", "s16le", "-c:a", "pcm_s16le", out],
-                   check=True)
-    data = np.fromfile(out, dtype="<i2").astype(np.float64)
-    return data.reshape(-1, channels)
-
-
-def find_delay(ref, dec, max_lag=4096):
-    a = ref.sum(axis=1)[:262144]
-    b = dec.sum(axis=1)[: len(a) + max_lag]
-    n = 1 << int(np.ceil(np.log2(len(a) + len(b))))
-    corr = np.fft.irfft(np.fft.rfft(b, n) * np.conj(np.fft.rfft(a, n)), n)[: max_lag + 1]
-    return int(np.argmax(corr))
-
-
-def aligned(ref, dec, delay):
-    n = min(len(ref), len(dec) - delay)
-    return ref[:n], dec[delay : delay + n]
-
-
-def snr_db(ref, dec):
-    noise = np.sum((ref - dec) ** 2)
-    return 200.0 if noise == 0 else 10 * np.log10(np.sum(ref**2) / noise)
-
-
-def bandwidth_hz(x, rate, n=4096):
-    mix = x.mean(axis=1)
-    win = np.hanning(n)
-    power = np.zeros(n // 2 + 1)
-    for start in range(0, len(mix) - n + 1, n // 2):
-        power += np.abs(np.fft.rfft(mix[start : start + n] * win)) ** 2
-    lo = int(20 * n / rate) + 1
-    peak = power[lo:].max()
-    if peak == 0:
-        return 0.0
-    above = np.nonzero(power[lo:] >= peak * 1e-6)[0]
-    return float((above[-1] + lo) * rate / n)
-
-
-def attacks(x, rate):
-    step = rate // 400
-    e = np.array([np.sum(x[i : i + step] ** 2) / step + 1.0 for i in range(0, len(x) - step, step)])
-    out = []
-    for j in range(8, len(e)):
-        if e[j] > 100 * e[j - 8 : j].max() and e[j] > 1e5 and (not out or j * step - out[-1] > rate // 10):
-            out.append(j * step)
-    return out
-
-
-def pre_echo_db(ref, dec, rate, marks):
-    span = rate // 50
-    vals = []
-    for t in marks:
-        if t < span or t + span > len(ref):
-            continue
-        err = np.sum((dec[t - span : t] - ref[t - span : t]) ** 2)
-        sig = np.sum(ref[t : t + span] ** 2)
-        vals.append(10 * np.log10((err + 1) / (sig + 1)))
-    return float(np.mean(vals)) if vals else float("nan")
-
-
-def corpus_clips(corpus):
-    clips = []
-    for name in sorted(os.listdir(corpus)):
-        path = os.path.join(corpus, name)
-        if not name.endswith(".wav") or not os.path.isfile(path):
-            continue
-        with wave.open(path, "rb") as w:
-            if w.getframerate() == 44100 and w.getnchannels() == 2:
-                clips.append(path)
-    return clips
-
-
-def measure(ref, rate, dec_path, tmp, marks):
+def measure(ref, rate, dec_path, tmp):
+    """SNR and bandwidth of a decode, aligned by cross-correlation."""
     dec = decode(dec_path, os.path.join(tmp, "dec.raw"), ref.shape[1])
-    delay = find_delay(ref, dec)
-    r, d = aligned(ref, dec, delay)
-    return snr_db(r, d), bandwidth_hz(d, rate), pre_echo_db(r, d, rate, marks)
-
-
-def quality(args):
-    clips = corpus_clips(args.corpus)
-    rates = [int(r) for r in args.rates.split(",")]
-    print("| clip | kbit/s | ours kbit/s | ours SNR dB | ours bandwidth Hz | ours pre-echo dB "
-          "| FFmpeg kbit/s | FFmpeg SNR dB | FFmpeg bandwidth Hz | FFmpeg pre-echo dB |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
-    with tempfile.TemporaryDirectory() as tmp:
-        for clip in clips:
-            ref, rate = read_wav(clip)
-            seconds = len(ref) / rate
-            marks = attacks(ref, rate)
-            for kbps in rates:
-                ours = os.path.join(tmp, "ours.aac")
-                peer = os.path.join(tmp, "peer.m4a")
-                subprocess.run([args.encoder, clip, ours, str(kbps)], check=True)
-                subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-i", clip, "-threads", "1", "-c:a", "aac",
-                                "-b:a", "%dk" % kbps, peer], check=True)
-                o = measure(ref, rate, ours, tmp, marks)
-                p = measure(ref, rate, peer, tmp, marks)
-                # The m4a container adds a few kB of headers; its bit rate counts only the audio.
-                peer_bits = float(subprocess.run(
-                    ["ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=bit_rate", "-of",
-                     "csv=p=0", peer], capture_output=True, text=True, check=True).stdout.strip() or 0)
-                print("| %s | %d | %.1f | %.2f | %.0f | %.1f | %.1f | %.2f | %.0f | %.1f |" % (
-                    os.path.basename(clip)[:-4], kbps, os.path.getsize(ours) * 8 / seconds / 1000, o[0], o[1], o[2],
-                    peer_bits / 1000, p[0], p[1], p[2]))
-                sys.stdout.flush()
+    r, d = aligned(ref, dec, find_delay(ref, dec))
+    return snr_db(r, d), bandwidth_hz(d, rate)
 
 
 def make_input(corpus, tmp, kind):
@@ -185,15 +70,6 @@ CONFIGS = {
 }
 
 
-def build_release():
-    """Configures build/release as a Release build and builds the whole-file encoder."""
-    build = os.path.join(ROOT, "build", "release")
-    subprocess.run(["cmake", "-S", ROOT, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                    "-DAACSTREAM_BUILD_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build, "-j2", "--target", "aacs_encode_file"], check=True,
-                   stdout=subprocess.DEVNULL)
-
-
 def speed(args):
     print("| configuration | aacstream s | aacstream x realtime | FFmpeg s | FFmpeg x realtime | ratio "
           "| aacstream SNR dB / bandwidth Hz | FFmpeg SNR dB / bandwidth Hz |")
@@ -214,9 +90,9 @@ def speed(args):
                 peer_t.append(run_cpu(["ffmpeg", "-nostdin", "-v", "error", "-y", "-threads", "1", "-i", src,
                                        "-c:a", "aac", "-b:a", "%dk" % kbps, os.path.join(tmp, "p.m4a")]))
             o, p = statistics.median(ours_t), statistics.median(peer_t)
-            ref, rate = read_wav(src)
-            mo = measure(ref, rate, os.path.join(tmp, "o.aac"), tmp, [])
-            mp = measure(ref, rate, os.path.join(tmp, "p.m4a"), tmp, [])
+            ref, rate = read_audio(src)
+            mo = measure(ref, rate, os.path.join(tmp, "o.aac"), tmp)
+            mp = measure(ref, rate, os.path.join(tmp, "p.m4a"), tmp)
             print("| %s %d kbit/s %s | %.3f | %.0f | %.3f | %.0f | %.2f | %.2f / %.0f | %.2f / %.0f |" % (
                 kind, kbps, "q%d" % q, o, seconds / o, p, seconds / p, p / o, mo[0], mo[1], mp[0], mp[1]))
             sys.stdout.flush()
@@ -224,9 +100,8 @@ def speed(args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("mode", choices=["quality", "speed"])
+    parser.add_argument("mode", choices=["speed"])
     parser.add_argument("--corpus", default=os.path.join(ROOT, "..", "shared", "corpus"))
-    parser.add_argument("--rates", default="128,64")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--configs", default="q9,q5,mono,surround")
     parser.add_argument("--build", action="store_true", help="configure and build build/release first")
@@ -236,11 +111,11 @@ def main():
         if shutil.which(tool) is None:
             sys.exit("%s is needed" % tool)
     if args.build:
-        build_release()
+        build_release(["aacs_encode_file"])
     if not os.path.exists(args.encoder):
         sys.exit("build the bench target first (or pass --build): cmake -S . -B build/release -G Ninja && "
                  "cmake --build build/release --target aacs_encode_file")
-    quality(args) if args.mode == "quality" else speed(args)
+    speed(args)
 
 
 if __name__ == "__main__":
