@@ -9,6 +9,7 @@
 #include <string>
 
 #include "peaq/peaq.h"
+#include "peaq/resample.h"
 
 namespace {
 
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
   std::string error;
   if (ReadAudioPair(args.ref, args.test, ref, test, error) != kPeaqOk) {
     std::fprintf(stderr, "aacs_peaq: %s\n", error.c_str());
+    return 1;
+  }
+  if (ResampleToModelRate(ref) != kPeaqOk || ResampleToModelRate(test) != kPeaqOk) {
+    std::fprintf(stderr, "aacs_peaq: internal error (sample-rate converter)\n");
     return 1;
   }
   PeaqOptions options;

@@ -128,8 +128,11 @@ void FrameDetection(const double* excitationRef, const double* excitationTest, d
   }
 }
 
-// Normalised autocorrelation of d over lags 0 .. kHarmonicLags-1 (2.lags values of d).
-static bool ErrorAutocorrelation(const double* d, double* c) {
+namespace {
+
+// Normalised autocorrelation c[l] of the first kHarmonicLags values of d against the same
+// number of values l further on, l = 0 .. kHarmonicLags - 1.  False when d starts with zeros only.
+bool ErrorAutocorrelation(const double* d, double* c) {
   double energy[2 * kHarmonicLags + 1];
   energy[0] = 0.0;
   for (int i = 0; i < 2 * kHarmonicLags; ++i) energy[i + 1] = energy[i] + d[i] * d[i];
@@ -144,24 +147,29 @@ static bool ErrorAutocorrelation(const double* d, double* c) {
   return true;
 }
 
-double FrameHarmonicStructure(HarmonicTables& h, const SignalFrame& ref, const SignalFrame& test) {
-  double d[2 * kHarmonicLags], c[kHarmonicLags];
-  for (int i = 0; i < 2 * kHarmonicLags; ++i)
-    d[i] = std::log(std::max(test.weighted[i + 1], kHarmonicPowerFloor)) -
-           std::log(std::max(ref.weighted[i + 1], kHarmonicPowerFloor));
-  if (!ErrorAutocorrelation(d, c)) return 0.0;
-  double mean = 0.0;
-  for (int l = 0; l < kHarmonicLags; ++l) mean += (c[l] *= h.window[l]);
-  mean /= kHarmonicLags;
-  for (int l = 0; l < kHarmonicLags; ++l) h.buffer[l] = float(c[l] - mean);
+// Power spectrum (scaled by 1 / lags^2) of the Hann-windowed correlation, bins 0 .. lags/2.
+void CorrelationSpectrum(HarmonicTables& h, const double* c, double* s) {
+  for (int l = 0; l < kHarmonicLags; ++l) h.buffer[l] = float(c[l] * h.window[l]);
   dsp::FftRealForward(h.buffer, h.buffer, h.fft, h.work);
-  double s[kHarmonicLags / 2 + 1];
   const double norm = 1.0 / (double(kHarmonicLags) * kHarmonicLags);
-  s[0] = double(h.buffer[0]) * h.buffer[0] * norm;
-  s[kHarmonicLags / 2] = double(h.buffer[1]) * h.buffer[1] * norm;
-  for (int k = 1; k < kHarmonicLags / 2; ++k)
-    s[k] = (double(h.buffer[2 * k]) * h.buffer[2 * k] + double(h.buffer[2 * k + 1]) * h.buffer[2 * k + 1]) * norm;
-  // The largest peak after the spectrum first stops falling.
+  const float* x = h.buffer;
+  s[0] = double(x[0]) * x[0] * norm;
+  s[kHarmonicLags / 2] = double(x[1]) * x[1] * norm;
+  for (int k = 1; k < kHarmonicLags / 2; ++k) s[k] = (double(x[2 * k]) * x[2 * k] + double(x[2 * k + 1]) * x[2 * k + 1]) * norm;
+}
+
+}  // namespace
+
+double FrameHarmonicStructure(HarmonicTables& h, const SignalFrame& ref, const SignalFrame& test) {
+  // The log ratio of test to reference power from bin 1 up: outer-ear weights cancel in it.
+  double d[2 * kHarmonicLags], c[kHarmonicLags], s[kHarmonicLags / 2 + 1];
+  for (int i = 0; i < 2 * kHarmonicLags; ++i)
+    d[i] = std::log(std::max(test.power[i + 1], kHarmonicPowerFloor)) -
+           std::log(std::max(ref.power[i + 1], kHarmonicPowerFloor));
+  if (!ErrorAutocorrelation(d, c)) return 0.0;
+  // The correlation keeps its mean: its low-frequency lobe is then the first descent of the
+  // spectrum, which the peak search below steps over (calibrated, docs/peaq.md).
+  CorrelationSpectrum(h, c, s);
   int k = 1;
   while (k <= kHarmonicLags / 2 && s[k] <= s[k - 1]) ++k;
   double peak = 0.0;
