@@ -8,6 +8,7 @@ difference, Spearman rank correlation and Pearson correlation.  Exits 1 when the
 (mean |diff| <= 0.10, max |diff| <= 0.35, Spearman >= 0.97) are missed.
 
   bench/peaq_calibrate.py [--corpus DIR] [--quality DIR] [--tool PATH] [--jobs N] [--out FILE]
+                          [--movs] [--native]
 """
 import argparse
 import concurrent.futures
@@ -33,6 +34,7 @@ def parse_args():
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--out", default="peaq_calibration.tsv", help="TSV written here")
     p.add_argument("--movs", action="store_true", help="also record the MOVs (aacs_peaq -v)")
+    p.add_argument("--native", action="store_true", help="model 44.1 kHz pairs at 44.1 kHz (aacs_peaq -n)")
     return p.parse_args()
 
 
@@ -41,8 +43,8 @@ def read_pairs(quality):
         return list(csv.DictReader(f, delimiter="\t"))
 
 
-def measure(tool, ref, test, verbose):
-    cmd = [tool] + (["-v"] if verbose else []) + [ref, test]
+def measure(tool, ref, test, verbose, native):
+    cmd = [tool] + (["-v"] if verbose else []) + (["-n"] if native else []) + [ref, test]
     run = subprocess.run(cmd, capture_output=True, text=True)
     if run.returncode != 0:
         raise RuntimeError(run.stderr.strip() or f"{tool} exited with {run.returncode}")
@@ -55,7 +57,7 @@ def main():
     pairs = read_pairs(args.quality)
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
         futures = [pool.submit(measure, args.tool, os.path.join(args.corpus, p["clip"] + ".wav"),
-                               os.path.join(args.quality, p["file"]), args.movs) for p in pairs]
+                               os.path.join(args.quality, p["file"]), args.movs, args.native) for p in pairs]
         results = [f.result() for f in futures]
     ref = np.array([float(p["odg"]) for p in pairs])
     ours = np.array([r[0] for r in results])

@@ -1,7 +1,8 @@
 // aacs_peaq — PEAQ (ITU-R BS.1387-1, basic version) objective difference grade of a decode.
 //
-// Usage: aacs_peaq [-v] [-l DB] REF TEST.  Prints "ODG x.xxx"; -v adds the eleven MOVs and the
-// distortion index; -l sets the listening level of a full-scale sine (default 92 dB SPL).
+// Usage: aacs_peaq [-v] [-n] [-l DB] REF TEST.  Prints "ODG x.xxx"; -v adds the eleven MOVs and
+// the distortion index; -l sets the listening level of a full-scale sine (default 92 dB SPL);
+// -n runs the model at 44.1 kHz instead of converting such pairs to 48 kHz (for comparison).
 // Exits 1 with one line on stderr when a file cannot be read or the pair does not match.
 #include <cstdio>
 #include <cstdlib>
@@ -13,10 +14,11 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage: aacs_peaq [-v] [-l LEVEL_DB] REF TEST";
+constexpr const char* kUsage = "usage: aacs_peaq [-v] [-n] [-l LEVEL_DB] REF TEST";
 
 struct Arguments {
   bool verbose = false;
+  bool nativeRate = false;
   double level = aacs::peaq::kDefaultListeningLevelDb;
   const char* ref = nullptr;
   const char* test = nullptr;
@@ -28,6 +30,8 @@ int ParseArguments(int argc, char** argv, Arguments& args) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "-v") == 0) {
       args.verbose = true;
+    } else if (std::strcmp(argv[i], "-n") == 0) {
+      args.nativeRate = true;
     } else if (std::strcmp(argv[i], "-l") == 0 && i + 1 < argc) {
       char* end = nullptr;
       args.level = std::strtod(argv[++i], &end);
@@ -57,7 +61,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "aacs_peaq: %s\n", error.c_str());
     return 1;
   }
-  if (ResampleToModelRate(ref) != kPeaqOk || ResampleToModelRate(test) != kPeaqOk) {
+  if (!args.nativeRate && (ResampleToModelRate(ref) != kPeaqOk || ResampleToModelRate(test) != kPeaqOk)) {
     std::fprintf(stderr, "aacs_peaq: internal error (sample-rate converter)\n");
     return 1;
   }
