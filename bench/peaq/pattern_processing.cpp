@@ -37,6 +37,9 @@ void AdaptLevel(const EarTables& t, const double* ref, const double* test, Adapt
 }
 
 // Per-band correction ratios of pattern adaptation before averaging over neighbouring bands.
+// The smoothed ratio test/reference decides which signal is too weak in a band, and that one is
+// raised to the other (calibrated: lowering the stronger one instead grades decodes with spectral
+// holes too well, docs/peaq.md).  Bands where either product is still zero keep the neighbour's.
 void CorrectionRatios(const EarTables& t, const double* ref, const double* test, AdaptationState& s, double* rRef,
                       double* rTest) {
   for (int k = 0; k < kNumBands; ++k) {
@@ -44,13 +47,10 @@ void CorrectionRatios(const EarTables& t, const double* ref, const double* test,
     s.corrNum[k] = a * s.corrNum[k] + test[k] * ref[k];
     s.corrDen[k] = a * s.corrDen[k] + ref[k] * ref[k];
     const double num = s.corrNum[k], den = s.corrDen[k];
-    if (num >= den && num > 0.0) {
-      rRef[k] = 1.0;
-      rTest[k] = den / num;
-    } else if (den > 0.0) {
-      rRef[k] = num / den;
-      rTest[k] = 1.0;
-    } else {  // both zero: keep the neighbour's ratios
+    if (num > 0.0 && den > 0.0) {
+      rRef[k] = num >= den ? num / den : 1.0;
+      rTest[k] = num >= den ? 1.0 : den / num;
+    } else {
       rRef[k] = k > 0 ? rRef[k - 1] : 1.0;
       rTest[k] = k > 0 ? rTest[k - 1] : 1.0;
     }
