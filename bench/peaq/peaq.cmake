@@ -1,0 +1,16 @@
+# The PEAQ measurement core (bench/peaq/*.cpp but the program), shared by the aacs_peaq tool and
+# its test.  Needs libsndfile through pkg-config; defines nothing without it.
+if(NOT TARGET aacs_peaq_core)
+  find_package(PkgConfig QUIET)
+  if(PKG_CONFIG_FOUND)
+    pkg_check_modules(SNDFILE QUIET IMPORTED_TARGET sndfile)
+  endif()
+  if(SNDFILE_FOUND)
+    file(GLOB AACS_PEAQ_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/peaq/*.cpp)
+    list(FILTER AACS_PEAQ_SOURCES EXCLUDE REGEX "/aacs_peaq\\.cpp$")
+    add_library(aacs_peaq_core STATIC ${AACS_PEAQ_SOURCES})
+    target_include_directories(aacs_peaq_core PUBLIC ${PROJECT_SOURCE_DIR}/bench)
+    target_compile_options(aacs_peaq_core PRIVATE -Wall -Wextra -Werror)
+    target_link_libraries(aacs_peaq_core PUBLIC aacstream_internal PkgConfig::SNDFILE)
+  endif()
+endif()
