@@ -147,9 +147,16 @@ bool ErrorAutocorrelation(const double* d, double* c) {
   return true;
 }
 
-// Power spectrum (scaled by 1 / lags^2) of the Hann-windowed correlation, bins 0 .. lags/2.
+// Power spectrum (scaled by 1 / lags^2) of the correlation, bins 0 .. lags/2: its mean is
+// removed, then it is Hann-windowed.  Without the mean removal a large mean of the log error
+// (a decode with many spectral holes) puts a strong low-frequency lobe into the spectrum whose
+// tail the peak search picks up instead of the error's harmonic structure; removing the mean
+// after the window instead leaves the window's own shape as such a lobe (docs/peaq.md).
 void CorrelationSpectrum(HarmonicTables& h, const double* c, double* s) {
-  for (int l = 0; l < kHarmonicLags; ++l) h.buffer[l] = float(c[l] * h.window[l]);
+  double mean = 0.0;
+  for (int l = 0; l < kHarmonicLags; ++l) mean += c[l];
+  mean /= kHarmonicLags;
+  for (int l = 0; l < kHarmonicLags; ++l) h.buffer[l] = float((c[l] - mean) * h.window[l]);
   dsp::FftRealForward(h.buffer, h.buffer, h.fft, h.work);
   const double norm = 1.0 / (double(kHarmonicLags) * kHarmonicLags);
   const float* x = h.buffer;
@@ -167,9 +174,8 @@ double FrameHarmonicStructure(HarmonicTables& h, const SignalFrame& ref, const S
     d[i] = std::log(std::max(test.power[i + 1], kHarmonicPowerFloor)) -
            std::log(std::max(ref.power[i + 1], kHarmonicPowerFloor));
   if (!ErrorAutocorrelation(d, c)) return 0.0;
-  // The correlation keeps its mean: its low-frequency lobe is then the first descent of the
-  // spectrum, which the peak search below steps over (calibrated, docs/peaq.md).
   CorrelationSpectrum(h, c, s);
+  // The largest value after the first valley.
   int k = 1;
   while (k <= kHarmonicLags / 2 && s[k] <= s[k - 1]) ++k;
   double peak = 0.0;

@@ -37,9 +37,11 @@ void AdaptLevel(const EarTables& t, const double* ref, const double* test, Adapt
 }
 
 // Per-band correction ratios of pattern adaptation before averaging over neighbouring bands.
-// The smoothed ratio test/reference decides which signal is too weak in a band, and that one is
-// raised to the other (calibrated: lowering the stronger one instead grades decodes with spectral
-// holes too well, docs/peaq.md).  Bands where either product is still zero keep the neighbour's.
+// The smoothed ratio test/reference decides which signal is the stronger in a band, and that one
+// is lowered towards the other: its factor is weaker/stronger (at most 1), the other's is 1.
+// (Raising the weaker one instead, as an earlier version did, inflates the noise loudness of
+// decodes with spectral holes; docs/peaq.md.)  Bands where either product is still zero keep the
+// neighbour's factors.
 void CorrectionRatios(const EarTables& t, const double* ref, const double* test, AdaptationState& s, double* rRef,
                       double* rTest) {
   for (int k = 0; k < kNumBands; ++k) {
@@ -48,8 +50,8 @@ void CorrectionRatios(const EarTables& t, const double* ref, const double* test,
     s.corrDen[k] = a * s.corrDen[k] + ref[k] * ref[k];
     const double num = s.corrNum[k], den = s.corrDen[k];
     if (num > 0.0 && den > 0.0) {
-      rRef[k] = num >= den ? num / den : 1.0;
-      rTest[k] = num >= den ? 1.0 : den / num;
+      rRef[k] = num >= den ? 1.0 : num / den;
+      rTest[k] = num >= den ? den / num : 1.0;
     } else {
       rRef[k] = k > 0 ? rRef[k - 1] : 1.0;
       rTest[k] = k > 0 ? rTest[k - 1] : 1.0;

@@ -5,10 +5,12 @@
 
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <vector>
 #include <string>
 
+#include "peaq/pattern_processing.h"
 #include "peaq/peaq.h"
 #include "peaq/resample.h"
 
@@ -89,6 +91,28 @@ TEST(Peaq, LouderNoiseGradesClearlyLower) {
   EXPECT_GT(mild, -1.0);
   EXPECT_LT(strong, mild - 1.5);
   EXPECT_GE(strong, -3.98);
+}
+
+// Pattern adaptation only ever lowers: where the test is 10 dB stronger in some bands, the test
+// is brought down there (and the reference elsewhere), never the weaker signal raised.
+TEST(Peaq, PatternAdaptationLowersTheStrongerSignal) {
+  auto ear = std::make_unique<EarTables>();
+  ASSERT_EQ(BuildEarTables(48000.0, kDefaultListeningLevelDb, *ear), 0);
+  auto state = std::make_unique<AdaptationState>();
+  ResetAdaptation(*state);
+  double ref[kNumBands], test[kNumBands];
+  for (int k = 0; k < kNumBands; ++k) {
+    ref[k] = 1e6;
+    test[k] = k >= 40 && k < 60 ? 1e7 : 1e6;
+  }
+  AdaptedPatterns out{};
+  for (int n = 0; n < 200; ++n) AdaptPatterns(*ear, ref, test, *state, out);
+  for (int k = 0; k < kNumBands; ++k) {
+    EXPECT_LE(out.ref[k], ref[k] * (1.0 + 1e-9)) << "band " << k;
+    EXPECT_LE(out.test[k], test[k] * (1.0 + 1e-9)) << "band " << k;
+  }
+  EXPECT_NEAR(out.test[50] / out.ref[50], 1.0, 0.25);
+  FreeEarTables(*ear);
 }
 
 TEST(Peaq, MismatchedLengthIsRefusedInOneLineNamingTheTestFile) {
