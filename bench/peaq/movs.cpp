@@ -30,6 +30,7 @@ constexpr int kHarmonicLags = 256;              // correlation length of the err
 constexpr int kHarmonicFftOrder = 8;
 constexpr double kHarmonicPowerFloor = 1e-30;
 constexpr int kModWindow = 4;                   // frames of WinModDiff's sliding window
+constexpr double kDetectionLevelMaxWeight = 0.3;  // step-size level: 0.3 max(ref, test) + 0.7 test, in dB
 
 }  // namespace
 
@@ -116,7 +117,9 @@ void FrameDetection(const double* excitationRef, const double* excitationTest, d
   const double log2Ten = std::log10(std::log10(2.0));
   for (int k = 0; k < kNumBands; ++k) {
     const double lr = 10.0 * std::log10(excitationRef[k]), lt = 10.0 * std::log10(excitationTest[k]);
-    const double l = std::max(lr, lt);
+    // The level that sets the step size leans on the test signal: a component missing from it
+    // is judged at the level that remains, not at the reference's.
+    const double l = kDetectionLevelMaxWeight * std::max(lr, lt) + (1.0 - kDetectionLevelMaxWeight) * lt;
     // Detection step size in dB as a function of level (a fit given with 4.7).
     const double s = 5.95072 * std::pow(6.39468 / l, 1.71332) + 9.01033e-11 * std::pow(l, 4) +
                      5.05622e-6 * l * l * l - 0.00102438 * l * l + 0.0550197 * l - 0.198719;
