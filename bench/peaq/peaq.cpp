@@ -17,7 +17,8 @@ constexpr double kBoundaryLevel = 200.0;       // data boundary: 5 consecutive |
 constexpr int kBoundaryRun = 5;
 constexpr double kEnergyThreshold = 8000.0;    // second half-frame energy below which a frame is quiet
 constexpr double kAveragingDelaySeconds = 0.5; // modulation and noise loudness settle first
-constexpr double kLoudnessThresholdSone = 0.1; // noise loudness counts once both signals are this loud
+constexpr double kLoudnessThresholdSone = 0.1; // noise loudness counts once both signals are this loud,
+constexpr double kLoudnessDelaySeconds = 0.05; // ... from this long after the first such frame
 constexpr double kDisturbedFrameDb = 1.5;      // RelDistFrames: largest band NMR above this
 constexpr double kDetectionSmoothing = 0.9;    // MFPD's first-order filter of the detection probability
 constexpr double kDistortedProbability = 0.5;  // ADB counts frames detected with more than this
@@ -42,7 +43,7 @@ struct ChannelRun {
   double smearRef[kNumBands] = {}, smearTest[kNumBands] = {};
   ModulationState modRef, modTest;
   AdaptationState adapt;
-  bool loudEnough = false;
+  int framesSinceLoud = -1;  // frames since both signals first reached the loudness threshold
   SignalFrame ref, test;
   double noise[kNumBands];
   double probability[kNumBands], steps[kNumBands];
@@ -101,9 +102,12 @@ void ProcessChannelFrame(EarTables& ear, HarmonicTables& harmonic, const float* 
   AdaptedPatterns adapted;
   AdaptPatterns(ear, run.ref.excitation, run.test.excitation, run.adapt, adapted);
   FrameDetection(run.ref.excitation, run.test.excitation, run.probability, run.steps);
-  if (!run.loudEnough)
-    run.loudEnough = TotalLoudness(ear, run.ref.excitation) >= kLoudnessThresholdSone &&
-                     TotalLoudness(ear, run.test.excitation) >= kLoudnessThresholdSone;
+  if (run.framesSinceLoud >= 0)
+    ++run.framesSinceLoud;
+  else if (TotalLoudness(ear, run.ref.excitation) >= kLoudnessThresholdSone &&
+           TotalLoudness(ear, run.test.excitation) >= kLoudnessThresholdSone)
+    run.framesSinceLoud = 0;
+  const bool loudEnough = run.framesSinceLoud >= std::ceil(kLoudnessDelaySeconds * ear.frameRate);
   if (!gates.inside) return;
 
   ChannelSums& s = run.sums;
@@ -128,7 +132,7 @@ void ProcessChannelFrame(EarTables& ear, HarmonicTables& harmonic, const float* 
     s.modDiff2Weighted += md.weight * md.diff2;
     s.modWeight += md.weight;
   }
-  if (gates.settled && run.loudEnough) {
+  if (gates.settled && loudEnough) {
     const double nl = FrameNoiseLoudness(ear, adapted, run.modRef, run.modTest);
     s.noiseLoudSquared += nl * nl;
     ++s.noiseFrames;
