@@ -124,7 +124,6 @@ void SetDefaults(StreamContext& ctx) {
   ctx.timeDomainAttack = 0;
   ctx.psyEnergyFloor = 0.00001f;
   ctx.shortCarryFactor = 0.1f;
-  ctx.psyRatio = 1.5848932f;  // 10^0.2
   ctx.psyWeight = 5.0f;
   ctx.lowpassCutoff = 18000;
   ctx.psyLimitLong = 22050;

@@ -65,7 +65,6 @@ struct StreamContext {
   int timeDomainAttack;
   float psyEnergyFloor;
   float shortCarryFactor;
-  float psyRatio;
   float psyWeight;
   int lowpassCutoff;
   int psyLimitLong, psyLimitShort;
@@ -119,9 +118,9 @@ struct StreamContext {
   int meanFrameBits;
   int maxFrameBytes;
   int reservoirSize;
-  int reservoirLowMark;
-  int reservoirHighMark;
   int reservoirBits;
+  float rateOffsetDb;         // average rate: how far below the model's thresholds the loops code
+  float rateOffsetIntegral;   // the controller's integral part (dB)
   int64_t totalBits;
   int64_t frameCount;         // frames run, from -2
   float framesPerSecond;

@@ -2,7 +2,9 @@
 //
 // The counters read only the length-only tables; a band's (bits, codebook) choice is cached in
 // the channel record and reused while its values, the global gain and the chooser variant are
-// unchanged, which is what makes the rate loops' many recounts cheap.
+// unchanged, which is what makes the rate loops' many recounts cheap.  The final sectioning is a
+// trellis: per band and codebook the cheapest way to get there, a new section costing its book
+// and length fields.
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
@@ -281,55 +283,76 @@ int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int variant) {
 
 namespace {
 
-// Binary tree over the bands for section merging: node 2^(K-L) + j is block j of 2^L bands.
-constexpr int kMergeLevels = 6;
-constexpr int kTreeNodes = 512;  // 2^(K+1) with K = floor(log2 136) + 1 = 8
-static_assert(kMaxCodedBands < kTreeNodes / 2);
+// The trellis runs over the books 0..15 as states; kept books (noise, intensity) are states of
+// their own, so that runs of them share a section too.
+constexpr int kTrellisStates = 16;
+constexpr int kUnreachable = 1 << 28;
 
-struct MergeTree {
-  int bits[kTreeNodes];
-  int maxValue[kTreeNodes];
-};
-
-// Costs of single bands in the candidate books of a block maximum, remembered per band and
-// packed group (the escape book as a sixth group): the tree asks for the same band with the
-// same candidates at several levels.
-struct BandCostMemo {
-  static constexpr int kGroups = detail::kNumPackedGroups + 1;
-  uint64_t cost[kMaxCodedBands][kGroups];
-  uint8_t known[kMaxCodedBands][kGroups];
-};
-
-uint64_t MemoCost(BandCostMemo& memo, const quant::ChannelCodingRecord& rec, int b, int group) {
-  if (!memo.known[b][group]) {
-    const int32_t* q = rec.q + rec.bandOffset[b];
-    const int n = rec.bandOffset[b + 1] - rec.bandOffset[b];
-    memo.cost[b][group] = group < detail::kNumPackedGroups
-                              ? detail::PackedBandCosts(Lengths(), q, n, group)
-                              : static_cast<uint64_t>(BandCost(Lengths(), q, n, kEscCodebook));
-    memo.known[b][group] = 1;
-  }
-  return memo.cost[b][group];
+// Bits of band b in book `book`, or kUnreachable when the book cannot hold it.  A band of zeros
+// in a spectral book also carries a scalefactor, which then repeats its neighbour's (1 bit).
+int TrellisBandCost(const quant::ChannelCodingRecord& rec, int b, int book) {
+  const int current = rec.codebook[b];
+  if (IsKeptBook(current)) return book == current ? 0 : kUnreachable;
+  if (book > kEscCodebook) return kUnreachable;  // 12 is reserved, 13-15 are kept books
+  const int maxValue = rec.bandMax[b];
+  if (book == 0) return maxValue == 0 ? 0 : kUnreachable;
+  if (maxValue > detail::kLargestValue[book]) return kUnreachable;
+  const int start = rec.bandOffset[b];
+  return BandCost(Lengths(), rec.q + start, rec.bandOffset[b + 1] - start, book) + (maxValue == 0 ? 1 : 0);
 }
 
-// The cheapest book for bands [first, last) coded together; kept bands cost nothing.  Ties go
-// to the earlier candidate.
-detail::BookChoice BlockChoice(BandCostMemo& memo, const quant::ChannelCodingRecord& rec, const int* trial,
-                               int first, int last, int maxValue) {
-  int books[3];
-  const int count = detail::CandidateBooks(maxValue, books);
-  if (books[0] == 0) return {0, 0};
-  const int group = books[0] == kEscCodebook ? detail::kNumPackedGroups : detail::PackedGroup(maxValue);
-  uint64_t sum = 0;
-  for (int b = first; b < last; ++b)
-    if (!IsKeptBook(trial[b])) sum += MemoCost(memo, rec, b, group);
-  if (group == detail::kNumPackedGroups) return {static_cast<int>(sum), kEscCodebook};
-  detail::BookChoice best{detail::PackedField(sum, 0), books[0]};
-  for (int c = 1; c < count; ++c) {
-    const int bits = detail::PackedField(sum, c);
-    if (bits < best.bits) best = {bits, books[c]};
+// Cheapest books for bands [first, first + count): band bits plus 4 + lenBits per section
+// (the rare length escapes of very long sections are left out of the search).
+void TrellisGroup(const quant::ChannelCodingRecord& rec, int first, int count, int sectionBits, int* books) {
+  int cost[kTrellisStates], next[kTrellisStates];
+  uint8_t from[kMaxCodedBands][kTrellisStates];
+  for (int k = 0; k < kTrellisStates; ++k) {
+    const int c = TrellisBandCost(rec, first, k);
+    cost[k] = c >= kUnreachable ? kUnreachable : c + sectionBits;
+    from[0][k] = static_cast<uint8_t>(k);
   }
-  return best;
+  for (int i = 1; i < count; ++i) {
+    int bestPrev = 0;
+    for (int k = 1; k < kTrellisStates; ++k)
+      if (cost[k] < cost[bestPrev]) bestPrev = k;
+    for (int k = 0; k < kTrellisStates; ++k) {
+      const int c = TrellisBandCost(rec, first + i, k);
+      if (c >= kUnreachable) {
+        next[k] = kUnreachable;
+        from[i][k] = static_cast<uint8_t>(k);
+        continue;
+      }
+      const bool stay = cost[k] <= cost[bestPrev] + sectionBits;
+      next[k] = c + (stay ? cost[k] : cost[bestPrev] + sectionBits);
+      from[i][k] = static_cast<uint8_t>(stay ? k : bestPrev);
+    }
+    std::copy(next, next + kTrellisStates, cost);
+  }
+  int state = 0;
+  for (int k = 1; k < kTrellisStates; ++k)
+    if (cost[k] < cost[state]) state = k;
+  for (int i = count - 1; i >= 0; --i) {
+    books[first + i] = state;
+    state = from[i][state];
+  }
+}
+
+// A band of zeros coded in a spectral book takes its neighbour's scalefactor, so that its
+// difference costs one bit and the chain after it is unchanged.
+void RepeatNeighbourScalefactors(quant::ChannelCodingRecord& rec, const int* books) {
+  int previous = -1;
+  for (int b = 0; b < rec.totalBands; ++b) {
+    if (!detail::IsSpectralBook(books[b])) continue;
+    if (rec.bandMax[b] != 0) {
+      previous = b;
+      continue;
+    }
+    int source = previous;
+    for (int n = b + 1; source < 0 && n < rec.totalBands; ++n)
+      if (detail::IsSpectralBook(books[n]) && rec.bandMax[n] != 0) source = n;
+    if (source >= 0) rec.scalefactor[b] = rec.scalefactor[source];
+    previous = source >= 0 ? source : previous;
+  }
 }
 
 }  // namespace
@@ -337,61 +360,12 @@ detail::BookChoice BlockChoice(BandCostMemo& memo, const quant::ChannelCodingRec
 void MergeSections(quant::ChannelCodingRecord& rec, int internal) {
   const int n = rec.totalBands;
   if (n <= 0) return;
-  ChooseBandCodebooks(rec, 0);
-  int* trial = rec.trialCodebook;
-  MergeTree tree;
-  BandCostMemo memo;
-  for (int b = 0; b < n; ++b) std::fill(std::begin(memo.known[b]), std::end(memo.known[b]), uint8_t{0});
-  const int k = std::bit_width(static_cast<unsigned>(n));  // 2^k > n
-  for (int b = 0; b < n; ++b) {
-    const bool kept = IsKeptBook(rec.codebook[b]);
-    trial[b] = kept ? rec.codebook[b] : rec.cache[b].codebook;
-    tree.bits[(1 << k) + b] = kept ? 0 : rec.cache[b].bits;
-    tree.maxValue[(1 << k) + b] = kept ? 0 : rec.bandMax[b];
-  }
-  for (int level = 1; level <= kMergeLevels + 1 && level <= k; ++level)
-    for (int j = 0; j < (n >> level); ++j) {
-      const int node = (1 << (k - level)) + j;
-      tree.maxValue[node] = std::max(tree.maxValue[2 * node], tree.maxValue[2 * node + 1]);
-    }
-
-  // The side bits of each candidate come from the change it makes around its block; when the
-  // scalefactor chain could need clamping the whole channel is recounted instead.
-  const bool local = detail::ScalefactorChainIsLocal(rec, trial, internal);
-  int trialSide = CountSideBitsFor(rec, trial, internal);
-  int saved[1 << kMergeLevels];
-  for (int level = 1; level <= kMergeLevels && level <= k; ++level) {
-    int previous = detail::ScalefactorChainStart(rec, internal);  // last coded value before the block
-    for (int j = 0; j < (n >> level); ++j) {  // partial blocks at the end are left alone
-      const int node = (1 << (k - level)) + j;
-      const int first = j << level, last = first + (1 << level);
-      const detail::BookChoice block = BlockChoice(memo, rec, trial, first, last, tree.maxValue[node]);
-      bool changed = false;
-      for (int b = first; b < last; ++b) {
-        saved[b - first] = trial[b];
-        if (!IsKeptBook(trial[b])) {
-          changed |= trial[b] != block.book;
-          trial[b] = block.book;
-        }
-      }
-      int mergedSide = trialSide;
-      if (changed && local)
-        mergedSide += detail::SectionBitsDelta(rec, trial, saved, first, last) +
-                      detail::ScalefactorBitsDelta(rec, trial, saved, first, last, internal, previous);
-      else if (changed)
-        mergedSide = CountSideBitsFor(rec, trial, internal);
-      const int split = tree.bits[2 * node] + tree.bits[2 * node + 1];
-      if (block.bits + mergedSide < split + trialSide) {
-        trialSide = mergedSide;
-        tree.bits[node] = block.bits;
-      } else {
-        for (int b = first; b < last; ++b) trial[b] = saved[b - first];
-        tree.bits[node] = split;
-      }
-      for (int b = first; b < last; ++b)
-        if (detail::IsSpectralBook(trial[b])) previous = detail::ScalefactorValue(rec, b, internal);
-    }
-  }
+  ChooseBandCodebooks(rec, 0);  // the band maxima
+  const bool shortFrame = rec.windowSequence == kEightShort;
+  const int sectionBits = 4 + (shortFrame ? 3 : 5);
+  const int groups = shortFrame ? rec.numWindowGroups : 1;
+  for (int g = 0; g < groups; ++g) TrellisGroup(rec, g * rec.maxSfb, rec.maxSfb, sectionBits, rec.trialCodebook);
+  if (internal) RepeatNeighbourScalefactors(rec, rec.trialCodebook);
 }
 
 }  // namespace aacs::enc

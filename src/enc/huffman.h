@@ -43,7 +43,10 @@ int ChooseBandCodebooks(quant::ChannelCodingRecord& rec, int loopVariant);
 // ChooseBandCodebooks, then stores each band's choice in rec.codebook (bands holding 13, 14 or 15
 // keep theirs and cost no spectral bits); returns the spectral bits.
 int CountChannelSpectralBits(quant::ChannelCodingRecord& rec, int loopVariant);
-// Section merging: fills rec.trialCodebook (the caller copies it into rec.codebook).
+// Section merging: the cheapest books for every band, section bits included (a trellis per window
+// group over the codebooks); fills rec.trialCodebook (the caller copies it into rec.codebook).
+// A band of zeros that ends up in a spectral book takes its neighbour's scalefactor (internal 1:
+// rec.scalefactor holds amplification steps), so that it costs one scalefactor bit.
 void MergeSections(quant::ChannelCodingRecord& rec, int internal);
 
 int CountSectionBits(const quant::ChannelCodingRecord& rec);

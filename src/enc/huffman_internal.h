@@ -63,31 +63,7 @@ struct BookChoice {
 };
 BookChoice BestBook(const LengthTables& t, const int32_t* q, int n, int maxValue);
 
-// ---- Local side-bit changes (section merging) ------------------------------------------------
-// Bands [first, last) of a channel's books change from old (last - first values) to what books
-// holds there; everything else is equal.
-
-// The change of the section data bits: only the runs around [first, last) are recounted.
-int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last);
-
-// The value the scalefactor chain codes for band b, and the chain's starting reference.
-inline int ScalefactorValue(const quant::ChannelCodingRecord& rec, int b, int internal) {
-  return internal ? -rec.scalefactor[b] : rec.scalefactor[b];
-}
-inline int ScalefactorChainStart(const quant::ChannelCodingRecord& rec, int internal) {
-  return internal ? -rec.scalefactor[0] : rec.globalGain;
-}
+// Books 1..11: bands that carry spectral values and a scalefactor.
 inline bool IsSpectralBook(int book) { return static_cast<unsigned>(book - 1) < static_cast<unsigned>(kEscCodebook); }
-
-// True when the chain start and the values of every band whose book is not kept span at most
-// 60: no difference between coded bands can then need clamping, whichever of them are coded,
-// and each band's code depends only on the previous coded band.
-bool ScalefactorChainIsLocal(const quant::ChannelCodingRecord& rec, const int* books, int internal);
-
-// The change of the scalefactor data bits when ScalefactorChainIsLocal holds.  previous is the
-// value of the last coded band before first (the chain start when there is none); noise and
-// intensity bands (kept books) are unaffected.
-int ScalefactorBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last,
-                         int internal, int previous);
 
 }  // namespace aacs::enc::detail

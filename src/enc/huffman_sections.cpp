@@ -220,77 +220,8 @@ int CountScaleFactors(const quant::ChannelCodingRecord& rec, const int* books, i
   return CountSide(rec, books, internal, false).scalefactor;
 }
 
-// Section bits of the runs of book[lo..hi), runs cut at group starts and at lo, hi.
-int RangeSectionBits(const quant::ChannelCodingRecord& rec, const int* book, int lo, int hi) {
-  const int* cost = rec.windowSequence == kEightShort ? kShortSectionCost.data() : kLongSectionCost.data();
-  int bits = 0, runStart = lo;
-  int groupEnd = (lo / rec.maxSfb + 1) * rec.maxSfb;
-  for (int k = lo + 1; k < hi; ++k) {
-    const bool groupStart = k == groupEnd;
-    groupEnd += groupStart ? rec.maxSfb : 0;
-    if (groupStart || book[k] != book[k - 1]) {
-      bits += cost[k - runStart];
-      runStart = k;
-    }
-  }
-  return bits + cost[hi - runStart];
-}
-
 }  // namespace
 
-namespace detail {
-
-int SectionBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last) {
-  const int total = NumGroups(rec) * rec.maxSfb;
-  if (rec.maxSfb <= 0 || first >= last) return 0;
-  // Widen [first, last) to positions that start a run both before and after the change (the
-  // books outside [first, last) are the same in both).
-  const int groupStart = first - first % rec.maxSfb;
-  const int groupEnd = std::min(total, ((last - 1) / rec.maxSfb + 1) * rec.maxSfb);
-  int lo = first;
-  if (lo > groupStart && (books[lo - 1] == old[0] || books[lo - 1] == books[lo]))
-    for (--lo; lo > groupStart && books[lo - 1] == books[lo];) --lo;
-  int hi = last;
-  if (hi < groupEnd && (books[hi] == old[last - 1 - first] || books[hi] == books[hi - 1]))
-    for (++hi; hi < groupEnd && books[hi] == books[hi - 1];) ++hi;
-  int previous[kMaxCodedBands];
-  std::copy(books + lo, books + first, previous + lo);
-  std::copy(old, old + (last - first), previous + first);
-  std::copy(books + last, books + hi, previous + last);
-  return RangeSectionBits(rec, books, lo, hi) - RangeSectionBits(rec, previous, lo, hi);
-}
-
-bool ScalefactorChainIsLocal(const quant::ChannelCodingRecord& rec, const int* books, int internal) {
-  const int total = NumGroups(rec) * rec.maxSfb;
-  int lo = ScalefactorChainStart(rec, internal), hi = lo;
-  for (int b = 0; b < total; ++b) {
-    if (IsKeptBook(books[b])) continue;
-    lo = std::min(lo, ScalefactorValue(rec, b, internal));
-    hi = std::max(hi, ScalefactorValue(rec, b, internal));
-  }
-  return hi - lo <= 60;
-}
-
-int ScalefactorBitsDelta(const quant::ChannelCodingRecord& rec, const int* books, const int* old, int first, int last,
-                         int internal, int previous) {
-  const int32_t* length = Lengths().scalefactor + 60;
-  const int total = NumGroups(rec) * rec.maxSfb;
-  int next = last;  // the first coded band after the range: its difference follows the range's last
-  while (next < total && !IsSpectralBook(books[next])) ++next;
-  auto segment = [&](auto book) {
-    int bits = 0, ref = previous;
-    for (int b = first; b < last; ++b) {
-      if (!IsSpectralBook(book(b))) continue;
-      const int v = ScalefactorValue(rec, b, internal);
-      bits += length[v - ref];
-      ref = v;
-    }
-    return next < total ? bits + length[ScalefactorValue(rec, next, internal) - ref] : bits;
-  };
-  return segment([&](int b) { return books[b]; }) - segment([&](int b) { return old[b - first]; });
-}
-
-}  // namespace detail
 
 int CountSectionBits(const quant::ChannelCodingRecord& rec) { return CountSections(rec, rec.codebook); }
 int CountSectionBitsFor(const quant::ChannelCodingRecord& rec, const int* codebooks) {

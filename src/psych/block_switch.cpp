@@ -67,10 +67,13 @@ struct BandwidthRow {
   int rate;
   int bandwidth;
 };
+// Bit rate per channel -> audio bandwidth.  From 20 kbit/s per channel up the bandwidths sit 7 %
+// above the classic table: measured, the wider band sounded better at every rate from 64 to
+// 192 kbit/s stereo (docs/quality.md).
 constexpr BandwidthRow kBandwidthTable[] = {
     {4001, 3000},   {8001, 3400},   {10001, 4000},  {12001, 4500},  {14001, 5000},  {16001, 6000},
-    {20001, 7500},  {24001, 8500},  {28001, 10500}, {32001, 12500}, {40001, 13500}, {48001, 14500},
-    {56001, 14995}, {64001, 15505}, {80001, 17995}, {96001, 18650}, {128001, 22050}};
+    {20001, 8025},  {24001, 9095},  {28001, 11235}, {32001, 13375}, {40001, 14445}, {48001, 15515},
+    {56001, 16045}, {64001, 16590}, {80001, 19255}, {96001, 19955}, {128001, 22050}};
 constexpr int kBandwidthRows = sizeof(kBandwidthTable) / sizeof(kBandwidthTable[0]);
 
 int InterpolateBandwidth(int r, int fullBandFrom) {
@@ -99,8 +102,9 @@ void PerformAwsA(const PsyTables& t, PsyChannelState& st, PsyWorkArea& w, int li
   ShortWindowPe(t.shortPart, st, w, lineLo, lineHi, pe);
   const PairSums p = SumPairs(pe, st.peHistory);
   if (CheckMode(mode, __LINE__)) {
-    const float d = std::max({std::fabs(p.h - p.s[0]), std::fabs(p.s[1] - p.s[0]),
-                              std::fabs(p.s[2] - p.s[1]), std::fabs(p.s[3] - p.s[2])});
+    // Only a rise of the entropy from one window pair to the next is an attack: pre-echo spreads
+    // backwards in time, and a fall needs no short blocks.
+    const float d = std::max({p.s[0] - p.h, p.s[1] - p.s[0], p.s[2] - p.s[1], p.s[3] - p.s[2]});
     w.attackFlag = d > ctx.switchThreshold ? 1.0f : 0.0f;
   }
   StoreHistory(pe, st);

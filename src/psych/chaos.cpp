@@ -37,8 +37,10 @@ void UnpredictabilityKernel(const float* __restrict bins, const float* __restric
     const float inv = 1.0f / r;
     cosOut[k] = phase ? re * inv : 1.0f;
     sinOut[k] = phase ? im * inv : 0.0f;
-    const float dr = rp[k] * (c1[k] * c2[k] + s1[k] * s2[k]) - re;
-    const float di = rp[k] * (s1[k] * c2[k] - c1[k] * s2[k]) - im;
+    // The predicted phase is 2 f1 - f2: the last phase advanced by the last phase step.
+    const float stepCos = c1[k] * c2[k] + s1[k] * s2[k], stepSin = s1[k] * c2[k] - c1[k] * s2[k];
+    const float dr = rp[k] * (c1[k] * stepCos - s1[k] * stepSin) - re;
+    const float di = rp[k] * (s1[k] * stepCos + c1[k] * stepSin) - im;
     const float den = r + std::fabs(rp[k]);
     const float distance = std::sqrt(dr * dr + di * di) / den;
     unpred[k] = den != 0.0f ? distance : kSilentUnpredictability;

@@ -300,7 +300,7 @@ void PairThresholds(StreamContext& ctx, const PairSignals& p, const float* const
   }
   // Mid takes the left channel's SNR factors, side the right channel's.
   for (int i = 0; i < 4; ++i) FormThresholds(t, *st[i], p.w[i % 2], analyseShort);
-  StereoMaskingAdjust(t, st, ctx.psyRatio, analyseShort);
+  StereoMaskingAdjust(t, st, analyseShort);
 }
 
 // One block type and one window grouping for the whole pair.

@@ -18,23 +18,10 @@ constexpr float kForwardMaskingMin = 1.0f;   // floors apply only above this lev
 constexpr float kPreEchoLimitMin = 0.1f;
 constexpr float kPreEchoGrowth = 2.0f;
 
-// The four thresholds of a pair's partition, adjusted together for stereo unmasking.
-void AdjustPartition(float mld, float psyRatio, float& tl, float& tr, float& tm, float& ts,
-                     float esl, float esr, float esm, float ess) {
-  float r = ts != 0.0f ? tm / ts : 0.0f;
-  if (r > 1.0f) r = 1.0f / r;
-  const float xl = std::max(r * tl, std::min(tl, mld * esl));
-  const float xr = std::max(r * tr, std::min(tr, mld * esr));
-  const float m = std::min(xl, xr);
-  const float xm = std::min(m, std::max(tm, std::min(ts, mld * ess)));
-  const float xs = std::min(m, std::max(ts, std::min(tm, mld * esm)));
-  if (tl <= psyRatio * tr && tr <= psyRatio * tl) {
-    tl = xl;
-    tr = xr;
-    tm = xm;
-    ts = xs;
-  }
-}
+// Mid and side thresholds of a pair's partition.  Whatever is coded in mid or side comes back
+// in both the left and the right channel, so each may carry the noise the stricter of the two
+// allows; the side signal's own (much lower) level does not set its threshold.
+void AdjustPartition(float tl, float tr, float& tm, float& ts) { tm = ts = std::min(tl, tr); }
 
 // Ratios of one window group: mode 3 sum(T) / sum(E), mode 1 4 x smallest positive T / sum(E).
 float GroupRatio(const PsyWorkArea& w, int firstWin, int len, int b, int mode) {
@@ -94,7 +81,8 @@ void SpreadPartitionsBlock(const PartitionTable& p, const SpreadingTable& s, con
     spread[b] = es;
     if (chaos) {
       const float r = spreadChaos[b] / es;
-      const int k = (r <= 0.0f || r > kChaosTonalLimit) ? 0 : static_cast<int>(r * kChaosToIndex);
+      // Entry 0 is noise: a partition more predictable than the first step still takes entry 1.
+      const int k = (r <= 0.0f || r > kChaosTonalLimit) ? 0 : std::max(static_cast<int>(r * kChaosToIndex), 1);
       snr[b] = table[b * tableStride + k];
     }
   }
@@ -123,8 +111,7 @@ void FormThresholds(const PsyTables& t, PsyChannelState& st, const PsyWorkArea& 
                 t.shortPart.numPartitions);
 }
 
-void StereoMaskingAdjust(const PsyTables& t, PsyChannelState* const* lrms, float psyRatio,
-                         int analyseShort) {
+void StereoMaskingAdjust(const PsyTables& t, PsyChannelState* const* lrms, int analyseShort) {
   PsyChannelState& l = *lrms[0];
   PsyChannelState& r = *lrms[1];
   PsyChannelState& m = *lrms[2];
@@ -133,15 +120,12 @@ void StereoMaskingAdjust(const PsyTables& t, PsyChannelState* const* lrms, float
   float* tr = r.thresholdRing + r.thresholdRingPos;
   float* tm = m.thresholdRing + m.thresholdRingPos;
   float* ts = s.thresholdRing + s.thresholdRingPos;
-  for (int b = 0; b < t.longPart.numPartitions; ++b)
-    AdjustPartition(t.longSpread.mld[b], psyRatio, tl[b], tr[b], tm[b], ts[b], l.spreadEnergy[b],
-                    r.spreadEnergy[b], m.spreadEnergy[b], s.spreadEnergy[b]);
+  for (int b = 0; b < t.longPart.numPartitions; ++b) AdjustPartition(tl[b], tr[b], tm[b], ts[b]);
   if (!analyseShort) return;
   for (int win = 0; win < kNumShortWindows; ++win)
     for (int b = 0; b < t.shortPart.numPartitions; ++b)
-      AdjustPartition(t.shortSpread.mld[b], psyRatio, l.rawThreshold[win][b], r.rawThreshold[win][b],
-                      m.rawThreshold[win][b], s.rawThreshold[win][b], l.shortSpread[win][b],
-                      r.shortSpread[win][b], m.shortSpread[win][b], s.shortSpread[win][b]);
+      AdjustPartition(l.rawThreshold[win][b], r.rawThreshold[win][b], m.rawThreshold[win][b],
+                      s.rawThreshold[win][b]);
 }
 
 void ShortPreEcho(const PsyTables& t, PsyChannelState& st) {

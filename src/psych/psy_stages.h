@@ -30,10 +30,9 @@ void SpreadPartitions(const PsyTables& t, PsyChannelState& st, PsyWorkArea& w, i
 void FormThresholds(const PsyTables& t, PsyChannelState& st, const PsyWorkArea& snrFrom,
                     int analyseShort);
 
-// Stereo masking adjustment of a pair's raw thresholds (long, and short with analyseShort);
-// states in L, R, M, S order.
-void StereoMaskingAdjust(const PsyTables& t, PsyChannelState* const* lrms, float psyRatio,
-                         int analyseShort);
+// Mid and side thresholds of a pair from its left and right ones (long, and short with
+// analyseShort): the smaller of the two for both; states in L, R, M, S order.
+void StereoMaskingAdjust(const PsyTables& t, PsyChannelState* const* lrms, int analyseShort);
 
 // Pre-echo control of the short thresholds: each window limited by the previous one (window 0
 // by the previous frame's window 7) and floored by the absolute threshold.

@@ -28,11 +28,10 @@ struct PartitionTable {
   float invWidth[kMaxLongPartitions];
 };
 
-// Bark positions, stereo masking level differences and the normalised spreading matrix of one
-// block length, stored with each row's nonzero column range.
+// Bark positions and the normalised spreading matrix of one block length, stored with each row's
+// nonzero column range.
 struct SpreadingTable {
   float bark[kMaxLongPartitions];
-  float mld[kMaxLongPartitions];
   float weight[kMaxLongPartitions][kMaxLongPartitions];  // [masked][masker], rows sum to 1
   int first[kMaxLongPartitions];
   int last[kMaxLongPartitions];

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "api/stream_context.h"
 #include "psych/fast_log.h"
@@ -31,14 +30,13 @@ void BuildPartitions(const int* widths, int count, int sampleRate, PartitionTabl
   }
 }
 
-// Bark values, mld factors and the normalised spreading matrix; lineScale is fs / transform size.
+// Bark values and the normalised spreading matrix; lineScale is fs / transform size.
 void BuildSpreading(const PartitionTable& p, float lineScale, const StreamContext& ctx,
                     SpreadingTable& s) {
   const int n = p.numPartitions;
   for (int b = 0; b < n; ++b) {
     const float centre = (static_cast<float>(p.width[b] - 1) * 0.5f + static_cast<float>(p.start[b])) * lineScale;
     s.bark[b] = BarkOfFrequency(centre);
-    s.mld[b] = MaskingLevelDifference(s.bark[b]);
   }
   for (int i = 0; i < n; ++i) {
     float sum = 0.0f;
@@ -105,11 +103,6 @@ void BuildShortAth(const PartitionTable& p, float fs, float* ath) {
 float BarkOfFrequency(float f) {
   if (f <= 200.0f) return f * 0.009718173f;
   return 26.81f / (1960.0f / f + 1.0f) - 0.53f;
-}
-
-float MaskingLevelDifference(float z) {
-  const float zc = std::min(z, 15.5f);
-  return std::pow(10.0f, -1.5f * (1.0f + std::cos(std::numbers::pi_v<float> * zc / 15.5f)));
 }
 
 float SpreadingValue(float dz, float slopeUpper, float slopeLower) {

@@ -11,8 +11,6 @@ namespace aacs::psych {
 
 // Bark value of a centre frequency in Hz (linear below 200 Hz, Traunmueller above).
 float BarkOfFrequency(float f);
-// Masking level difference factor of a partition at z Bark: 0.001 at 0 rising to 1 at 15.5.
-float MaskingLevelDifference(float z);
 // Spreading function value in power (before row normalisation) for a Bark distance
 // dz = z_masked - z_masker.
 float SpreadingValue(float dz, float slopeUpper, float slopeLower);

@@ -7,17 +7,21 @@
 #include <cstdint>
 
 #include "api/stream_context.h"
+#include "quant/average_rate.h"
 
 namespace aacs::quant {
 namespace {
 
 constexpr int kMinChannelGrant = 300;
-constexpr int kStereoLowFillPenalty = 80;      // a stereo frame below the low-water mark gives these back
-constexpr double kGrantReservoirFactor = 13.913;
-constexpr double kCeilingReservoirFactor = 0.07187522461007691;
-constexpr double kMaxDemandPe = 1.0e6;         // keeps the demand arithmetic inside int range
+constexpr double kMaxDemandPe = 1.0e6;  // keeps the demand arithmetic inside int range
 constexpr int kVbrReservoirBits = 24000;
 constexpr int kMaxReservoirFill = 10000000;
+// Average rate: a frame may take up to this share of the reservoir's usable bits, and at most
+// this many times its mean share on top of it.
+constexpr float kLendShare = 0.5f;
+constexpr float kMaxLendFactor = 2.0f;
+// The frame's grant goes to its channels half in equal parts, half by their demands.
+constexpr float kDemandWeight = 0.5f;
 
 // Rounds toward minus infinity to a multiple of 8.
 int FloorTo8(int v) { return v >= 0 ? v & ~7 : -((-v + 7) & ~7); }
@@ -51,37 +55,38 @@ void ChannelBudgets(const StreamContext& ctx, int share, int usable, FrameBudget
     out.budget[ch] = ctx.channelInfo[ch].isLfe ? lfeBudget : fullBudget;
 }
 
-void StereoCeilings(const StreamContext& ctx, int share, int usable, FrameBudget& out) {
-  const int reservoir = ctx.reservoirSize;
-  int total;
-  if (usable > ctx.reservoirLowMark || ctx.windowSequence[0] == kEightShort) {
-    const int limit = std::min(share / 4, static_cast<int>(kGrantReservoirFactor * reservoir / 2));
-    total = share + (usable < limit ? usable : limit);
-  } else {
-    total = share - kStereoLowFillPenalty;
+// Average rate: the frame may take reservoir bits in proportion to what the reservoir holds (or
+// must pay back what it owes); the full channels share that grant half equally, half by their
+// demands, and LFE channels keep their budgets.
+void AverageRateCeilings(const StreamContext& ctx, int share, int usable, FrameBudget& out) {
+  const int n = std::clamp(ctx.numChannels, 1, kMaxChannels);
+  const int lend = usable < 0 ? usable
+                              : std::min(static_cast<int>(kLendShare * static_cast<float>(usable)),
+                                         static_cast<int>(kMaxLendFactor * static_cast<float>(share)));
+  int rest = share + lend, demandSum = 0, full = 0;
+  int demand[kMaxChannels] = {};
+  for (int ch = 0; ch < n; ++ch) {
+    if (ctx.channelInfo[ch].isLfe) {
+      rest -= out.budget[ch];
+      continue;
+    }
+    demand[ch] = std::max(ChannelDemand(ctx, ch), 1);
+    demandSum += demand[ch];
+    ++full;
   }
-  const int d0 = ChannelDemand(ctx, 0);
-  const int d1 = ChannelDemand(ctx, 1);
-  const int spare = (total - (d0 + d1)) / 2;
-  out.ceilingA[0] = out.ceilingB[0] = std::max(d0 + spare, kMinChannelGrant);
-  out.ceilingA[1] = out.ceilingB[1] = std::max(d1 + spare, kMinChannelGrant);
+  for (int ch = 0; ch < n; ++ch) {
+    int ceiling = out.budget[ch];
+    if (!ctx.channelInfo[ch].isLfe) {
+      const float byDemand = static_cast<float>(rest) * static_cast<float>(demand[ch]) / static_cast<float>(demandSum);
+      const float equal = static_cast<float>(rest) / static_cast<float>(full);
+      ceiling = std::max(static_cast<int>(kDemandWeight * byDemand + (1.0f - kDemandWeight) * equal), kMinChannelGrant);
+    }
+    out.ceilingA[ch] = out.ceilingB[ch] = ceiling;
+  }
 }
 
-void MultiChannelCeilings(StreamContext& ctx, int share, int usable, FrameBudget& out) {
-  const int n = std::clamp(ctx.numChannels, 1, kMaxChannels);
-  const int mean = share / n;
-  const int burst = static_cast<int>(ctx.reservoirSize * kCeilingReservoirFactor);
-  ctx.loopThresholdB = mean + std::min(mean / 2, burst);
-  // Between the marks the long ceiling keeps its value: it only moves when the reservoir is
-  // clearly short of or clearly rich in bits.
-  if (usable <= ctx.reservoirLowMark)
-    ctx.loopThresholdA = mean - 40;
-  else if (usable >= ctx.reservoirHighMark)
-    ctx.loopThresholdA = static_cast<int>(mean + usable * kCeilingReservoirFactor);
-  for (int ch = 0; ch < n; ++ch) {
-    out.ceilingA[ch] = ctx.loopThresholdA;
-    out.ceilingB[ch] = ctx.loopThresholdB;
-  }
+int ReservoirCapacity(const StreamContext& ctx) {
+  return ctx.vbrMode != 0 ? ctx.reservoirSize : AverageRateCapacity(ctx);
 }
 
 }  // namespace
@@ -91,19 +96,22 @@ void InitBitBudget(StreamContext& ctx) {
   ctx.meanFrameBits = static_cast<int>(static_cast<int64_t>(ctx.bitRate) * kFrameLength / rate);
   // Six kilobits per channel of decoder buffer, less what one frame of the mean rate occupies.
   ctx.reservoirSize = std::max(0, (6 * ctx.numChannels - ctx.bitRate / rate) * 1024);
-  ctx.reservoirLowMark = ctx.reservoirSize / 2;
-  ctx.reservoirHighMark = ctx.reservoirSize / 4 * 3;
-  ctx.reservoirBits = ctx.vbrMode != 0 ? kVbrReservoirBits : ctx.reservoirSize;
+  ctx.reservoirBits = ctx.vbrMode != 0 ? kVbrReservoirBits : AverageRateSetpoint(ctx);
+  ctx.rateOffsetDb = ctx.rateOffsetIntegral = 0.0f;
 }
 
 void ReservoirBeforeFrame(StreamContext& ctx) {
   ctx.reservoirBits = std::max(ctx.reservoirBits, 0);
   if (ctx.vbrMode != 0) ctx.reservoirBits = ctx.reservoirSize = kVbrReservoirBits;
-  ctx.reservoirBits = std::min(ctx.reservoirBits, kMaxReservoirFill);
+  // What a full reservoir cannot take is lost: the offset controller keeps that rare.
+  ctx.reservoirBits = std::min(ctx.reservoirBits, ctx.vbrMode != 0 ? kMaxReservoirFill : ReservoirCapacity(ctx));
   ctx.reservoirBits += ctx.meanFrameBits;
 }
 
-void ReservoirAfterFrame(StreamContext& ctx, int frameBits) { ctx.reservoirBits -= frameBits; }
+void ReservoirAfterFrame(StreamContext& ctx, int frameBits) {
+  ctx.reservoirBits -= frameBits;
+  if (ctx.vbrMode == 0) UpdateRateOffset(ctx);
+}
 
 void ComputeFrameBudget(StreamContext& ctx, int fixedSideBits, FrameBudget& out) {
   out = FrameBudget{};
@@ -111,9 +119,10 @@ void ComputeFrameBudget(StreamContext& ctx, int fixedSideBits, FrameBudget& out)
   const int levelBefore = ctx.reservoirBits - mean;
   // The frame is byte aligned and ends in a 3-bit marker; what is left is the usable level.
   const int usable = FloorTo8(levelBefore - fixedSideBits + mean) - mean - 3;
+  const int capacity = ReservoirCapacity(ctx);
   out.usableReservoir = usable;
-  out.reservoirMax = ctx.reservoirSize;
-  out.lendable = std::min(std::max(usable, 0), ctx.reservoirSize - 10);
+  out.reservoirMax = capacity;
+  out.lendable = std::min(std::max(usable, 0), capacity - 10);
 
   const int share = mean - fixedSideBits;
   const int n = std::clamp(ctx.numChannels, 1, kMaxChannels);
@@ -126,10 +135,8 @@ void ComputeFrameBudget(StreamContext& ctx, int fixedSideBits, FrameBudget& out)
       out.ceilingA[ch] = ctx.loopThresholdA;
       out.ceilingB[ch] = ctx.loopThresholdB;
     }
-  } else if (n == 2) {
-    StereoCeilings(ctx, share, usable, out);
   } else {
-    MultiChannelCeilings(ctx, share, usable, out);
+    AverageRateCeilings(ctx, share, usable, out);
   }
 }
 

@@ -11,19 +11,21 @@ namespace aacs::quant {
 struct FrameBudget {
   int usableReservoir;                   // F: reservoir level after alignment and end marker
   int lendable;                          // min(max(F, 0), R - 10)
-  int reservoirMax;                      // R
+  int reservoirMax;                      // R: the reservoir's capacity
   int budget[kMaxChannels];
   int ceilingA[kMaxChannels];            // loopThresholdA before channel ch's loop
   int ceilingB[kMaxChannels];
 };
 
-// At stream open (after the configuration is final): meanFrameBits, reservoirSize, the water
-// marks and a full reservoir (24000 bits in VBR streams).
+// At stream open (after the configuration is final): meanFrameBits, reservoirSize (the decoder
+// buffer's reservoir) and the starting fill: the average-rate setpoint, or 24000 bits in VBR
+// streams.
 void InitBitBudget(StreamContext& ctx);
-// Frame driver, before each frame: clamps the fill to 0..10000000 (VBR: fill and size pinned at
-// 24000) and adds the frame's mean share.
+// Frame driver, before each frame: clamps the fill to the reservoir (average rate: its capacity;
+// VBR: fill and size pinned at 24000) and adds the frame's mean share.
 void ReservoirBeforeFrame(StreamContext& ctx);
-// Frame driver, after the frame is written: takes the frame's bits off the fill.
+// Frame driver, after the frame is written: takes the frame's bits off the fill and, at average
+// rate, moves the loops' threshold offset.
 void ReservoirAfterFrame(StreamContext& ctx, int frameBits);
 
 // Before the channels' rate loops: fixedSideBits = H of the frame's layout.  Reads

@@ -45,6 +45,7 @@ constexpr float kMinAllowedDistortion = 0.001f;
 constexpr float kPeTargetSlope = 0.6f;
 constexpr float kPeTargetRoot = 24.0f;
 constexpr int kMaxEntropySteps = 1 << 16;
+constexpr int kCoarsenSearchSpan = 64;      // gains above a clean one that the search looks at
 
 // 10^(-0.15 / n): one step of the perceptual-entropy reduction spread over n bands.
 const std::array<float, kMaxCodedBands + 1>& EntropyReductionFactors() {
@@ -167,11 +168,13 @@ void AssignSpecialBands(const StreamContext& ctx, int ch, ChannelCodingRecord& r
 }
 
 // Allowed distortion per band (model threshold, raised to the absolute threshold and to -34 dB
-// of the band energy) and its inverse, the band weight.
+// of the band energy) and its inverse, the band weight, raised by the tuning bias and the
+// average-rate offset (both in dB).
 void ComputeWeights(const StreamContext& ctx, int ch, ChannelCodingRecord& rec, const float* energy,
                     const float* ratio) {
   const float peakGain = ctx.peakGain[ch];
-  const float bias = ctx.loopBias != 0.0f ? std::pow(10.0f, ctx.loopBias / 10.0f) : 1.0f;
+  const float biasDb = ctx.loopBias + ctx.rateOffsetDb;
+  const float bias = biasDb != 0.0f ? std::pow(10.0f, biasDb / 10.0f) : 1.0f;
   const int perGroup = std::max(rec.maxSfb, 1);
   for (int b = 0; b < rec.totalBands; ++b) {
     const float e = energy[b];
@@ -184,9 +187,9 @@ void ComputeWeights(const StreamContext& ctx, int ch, ChannelCodingRecord& rec, 
       t = std::max(t, peakGain * ctx.athShortBand[b % perGroup] * static_cast<float>(rec.groupLength[group]));
     }
     if (t <= kMinAllowedDistortion && e != 0.0f) t = kMinAllowedDistortion;
-    t /= bias;
-    // Bands allowed less than one unit of error are not weighed at all (nor are broken inputs).
-    rec.weight[b] = (t >= 1.0f && std::isfinite(t)) ? 1.0f / t : 0.0f;
+    // Bands the model allows less than one unit of error are not weighed at all (nor are broken
+    // inputs); the bias moves the others' allowance, never that decision.
+    rec.weight[b] = (t >= 1.0f && std::isfinite(t)) ? bias / t : 0.0f;
     rec.cachedDiff[b] = kNoCachedDiff;
   }
   MarkAllBands(rec);
@@ -509,8 +512,35 @@ bool Amplify(LoopState& s) {
   return any;
 }
 
+// A channel that meets every threshold at its first iteration needs no more bits than the
+// coarsest gain that still meets them: a binary search over the gain finds it, and what the
+// channel no longer needs goes back to the reservoir.
+void CoarsenWhileClean(LoopState& s) {
+  ChannelCodingRecord& rec = s.rec;
+  int clean = rec.globalGain, distorted = std::min(rec.globalGain + kCoarsenSearchSpan, kMaxGain + 1);
+  while (distorted - clean > 1) {
+    rec.globalGain = (clean + distorted) / 2;
+    const int cost = QuantiseAndCost(rec, kLoopFailCost);
+    if (cost < kLoopFailCost && MeasureDistortion(rec).overSum == 0.0f)
+      clean = rec.globalGain;
+    else
+      distorted = rec.globalGain;
+  }
+  rec.globalGain = clean;
+  rec.lastBits = QuantiseAndCost(rec, kLoopFailCost);
+  s.sums = MeasureDistortion(rec);
+  s.reservoir += std::max(s.budget - rec.lastBits, 0);
+  s.budget = s.fittedBudget = rec.lastBits;
+}
+
 // One outer iteration after the inner loop and the measurement.
 void OuterStep(LoopState& s) {
+  if (s.iteration == 1 && s.sums.overSum == 0.0f) {
+    CoarsenWhileClean(s);
+    SaveBest(s);
+    s.keepGoing = false;
+    return;
+  }
   if (s.phase < 8) AdaptBudget(s);
   if (s.sums.count == 0) {
     if (s.strategy == 1 && s.iteration >= 8)

@@ -355,8 +355,10 @@ TEST(FileIo, AFailedWriteStopsTheStreamAndIsReported) {
   EXPECT_LT(run.results.size(), 100u) << "the failure was noticed late";
   EXPECT_EQ(run.status, AACSTREAM_STATUS_WRITE_FAILED);
   EXPECT_EQ(run.err, tooLarge);
-  // Under 4 KB of stream: everything sits in the file buffer until the end flushes it.
-  ASSERT_TRUE(aacs::testing::WriteWav(wav, aacs::testing::Sine(44100, 2, 0.1, 440, 8000, 300)));
+  // Under 4 KB of stream (0.15 s): everything sits in the file buffer until the end flushes it.
+  aacs::testing::Audio start = aacs::testing::Load("orchestral_3s.wav");
+  start.samples.resize(2 * 6615);
+  ASSERT_TRUE(aacs::testing::WriteWav(wav, start));
   run = EncodeUnderSizeLimit(wav, out, 1024);
   EXPECT_EQ(run.results.end()[-2], AACSTREAM_RESULT_IO_ERROR);
   EXPECT_EQ(run.status, AACSTREAM_STATUS_WRITE_FAILED);

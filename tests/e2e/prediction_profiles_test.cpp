@@ -206,7 +206,7 @@ void ExpectPredictionPays(int profile, int kbps, double minGainDb) {
 
 TEST(Prediction, MainAndLtpPayOnASteadyChord) {
   ExpectPredictionPays(kMain, 32, 2.0);
-  ExpectPredictionPays(kMain, 64, 1.0);
+  ExpectPredictionPays(kMain, 64, 0.5);
   ExpectPredictionPays(kLtp, 32, 1.0);
   ExpectPredictionPays(kLtp, 64, 0.3);
 }

@@ -129,11 +129,9 @@ void RandomSideInfo(quant::ChannelCodingRecord& rec, std::mt19937& rng, bool wid
   }
 }
 
-// Section and scalefactor counters against the writers, and the local side-bit changes of
-// section merging against whole-channel recounts.
-TEST(HuffmanCounters, SideBitCountsEqualTheWritersAndLocalChangesEqualRecounts) {
+// Section and scalefactor counters against the writers.
+TEST(HuffmanCounters, SideBitCountsEqualTheWriters) {
   std::mt19937 rng(13);
-  int localChecked = 0;
   for (int trial = 0; trial < 400; ++trial) {
     auto rec = RandomLayout(rng, trial);
     RandomSideInfo(*rec, rng, trial % 4 == 0);
@@ -147,29 +145,7 @@ TEST(HuffmanCounters, SideBitCountsEqualTheWritersAndLocalChangesEqualRecounts) 
     EXPECT_EQ(CountScaleFactorBits(*rec, 0), scalefactors) << trial;
     EXPECT_EQ(CountSideBitsFor(*rec, rec->codebook, 0), sections + scalefactors) << trial;
     BitWriterFree(w);
-    const int internal = trial % 2;
-    const int n = rec->totalBands;
-    std::vector<int> books(rec->codebook, rec->codebook + n);
-    const int level = 1 + static_cast<int>(rng() % 3);
-    const int first = static_cast<int>(rng() % std::max(1, n - (1 << level))) & ~((1 << level) - 1);
-    const int last = std::min(n, first + (1 << level));
-    std::vector<int> old(books.begin() + first, books.begin() + last);
-    const int book = 1 + static_cast<int>(rng() % 11);
-    for (int b = first; b < last; ++b)
-      if (!detail::IsKeptBook(books[b])) books[b] = book;
-    EXPECT_EQ(detail::SectionBitsDelta(*rec, books.data(), old.data(), first, last),
-              CountSectionBitsFor(*rec, books.data()) - CountSectionBitsFor(*rec, rec->codebook))
-        << trial;
-    if (!detail::ScalefactorChainIsLocal(*rec, rec->codebook, internal)) continue;
-    int previous = detail::ScalefactorChainStart(*rec, internal);
-    for (int b = 0; b < first; ++b)
-      if (detail::IsSpectralBook(books[b])) previous = detail::ScalefactorValue(*rec, b, internal);
-    EXPECT_EQ(detail::ScalefactorBitsDelta(*rec, books.data(), old.data(), first, last, internal, previous),
-              CountScaleFactorBitsFor(*rec, books.data(), internal) - CountScaleFactorBitsFor(*rec, rec->codebook, internal))
-        << trial;
-    ++localChecked;
   }
-  EXPECT_GT(localChecked, 100);
 }
 
 TEST(HuffmanCounters, InternalAndBitstreamScalefactorsCostTheSame) {

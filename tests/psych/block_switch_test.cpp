@@ -62,9 +62,9 @@ TEST(WindowSequence, AnAttackWalksThroughStartShortStop) {
 
 TEST(DefaultBandwidth, InterpolatesTheRateTable) {
   EXPECT_EQ(DefaultBandwidth(96000), 22050);
-  EXPECT_EQ(DefaultBandwidth(95999), 18650);  // trunc(17995 + 15998 * 655 / 16000) + 1
+  EXPECT_EQ(DefaultBandwidth(95999), 19955);  // trunc(19255 + 15998 * 700 / 16000) + 1
   EXPECT_EQ(DefaultBandwidth(3999), 4000);
-  EXPECT_EQ(DefaultBandwidthAlt(100000), 19075);
+  EXPECT_EQ(DefaultBandwidthAlt(100000), 20217);  // trunc(19955 + 3999 * 2095 / 32000) + 1
   EXPECT_EQ(DefaultBandwidthAlt(128000), 22050);
   EXPECT_EQ(DefaultBandwidth(8000), 3400);  // trunc(3000 + 3999 * 400 / 4000) + 1
 }
@@ -116,7 +116,7 @@ struct AwsFixture {
   float RunB(const float* pe) { return Run(pe, true); }
 };
 
-TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRisesAndUnknownModesWarn) {
+TEST(PerformAws, BothVariantsSwitchOnRisesOnlyAndUnknownModesWarn) {
   const float flat[8] = {40, 40, 40, 40, 40, 40, 40, 40};
   const float fall[8] = {40, 40, 40, 40, 0, 0, 0, 0};   // pair sums 80 -> 0
   const float rise[8] = {0, 0, 0, 0, 50, 50, 0, 0};     // pair sums 0 -> 100
@@ -125,7 +125,8 @@ TEST(PerformAws, VariantASeesChangesBothWaysVariantBOnlyRisesAndUnknownModesWarn
   EXPECT_EQ(a.RunA(flat), 0.0f);
   EXPECT_FLOAT_EQ(a.st.peTotal, 320.0f);
   a.s->switchThreshold = 70.0f;
-  EXPECT_EQ(a.RunA(fall), 1.0f);  // a fall of 80 counts for variant A
+  EXPECT_EQ(a.RunA(fall), 0.0f);  // a fall of 80 needs no short blocks
+  EXPECT_EQ(a.RunA(rise), 1.0f);  // a rise of 100 does
   AwsFixture b;
   b.RunB(flat);
   EXPECT_EQ(b.RunB(fall), 0.0f);   // variant B ignores falls

@@ -23,7 +23,6 @@ inline void SetModelDefaults(StreamContext& ctx, int sampleRate, int channels, b
   ctx.switchThreshold = 128.0f;
   ctx.psyEnergyFloor = 0.00001f;
   ctx.shortCarryFactor = 0.1f;
-  ctx.psyRatio = 1.5848932f;
   ctx.psyWeight = 5.0f;
   ctx.noiseFlagLevel = 0.15f;
   ctx.spreadSlopeUpper = 3.0f;
