@@ -15,7 +15,7 @@ namespace {
 enum OptionId : int {
   kOptBitrate, kOptQuality, kOptPreset, kOptBandwidth, kOptLfe, kOptProfile, kOptPsyNoise, kOptRate,
   kOptFormat, kOptAdtsLegacy, kOptTrailer, kOptYear, kOptTitle, kOptArtist, kOptAlbum, kOptComment,
-  kOptJobs, kOptOutput, kOptOverwrite, kOptQuiet, kOptVersion, kOptHelp, kOptDemo
+  kOptJobs, kOptOutput, kOptOverwrite, kOptQuiet, kOptVersion, kOptHelp, kOptDemo, kOptAbr, kOptCbr, kOptVbr
 };
 
 struct OptionSpec {
@@ -37,7 +37,8 @@ constexpr OptionSpec kOptions[] = {
     {'j', "jobs", 1, kOptJobs},           {'o', "output", 1, kOptOutput},
     {'y', "overwrite", 0, kOptOverwrite}, {0, "quiet", 0, kOptQuiet},
     {'V', "version", 0, kOptVersion},     {'h', "help", 0, kOptHelp},
-    {0, "demo", 0, kOptDemo},
+    {0, "demo", 0, kOptDemo},             {0, "abr", 0, kOptAbr},
+    {0, "cbr", 0, kOptCbr},               {0, "vbr", 1, kOptVbr},
 };
 
 constexpr int kRates[12] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000};
@@ -147,6 +148,9 @@ int Apply(const OptionSpec& spec, const std::string& name, const std::string* ar
     case kOptVersion: o.version = true; return 0;
     case kOptHelp: o.help = true; return 0;
     case kOptDemo: o.demo = true; return 0;
+    case kOptAbr: o.rateMode = kRateModeAverage; return 0;
+    case kOptCbr: o.rateMode = kRateModeConstant; return 0;
+    case kOptVbr: o.rateMode = kRateModeQuality; return ParseNumber(name, v, 1, 5, o.vbrLevel, error);
     default: return 1;
   }
 }
@@ -191,7 +195,23 @@ bool SamePath(const std::string& a, const std::string& b) {
   return a == b;
 }
 
+// Rate modes: the last of --abr, --cbr, --vbr wins; a quality level sets its own rate and presets
+// have their own variable-rate control.
+int CheckRateOptions(const CliOptions& o, std::string& error) {
+  if (o.rateMode == kRateModeQuality && o.bitrateKbps != 0) {
+    error = "--vbr " + std::to_string(o.vbrLevel) + " chooses the quality and the rate follows it: leave out -b";
+    return 1;
+  }
+  if (o.rateMode != kRateModeAverage && o.preset != 0) {
+    error = std::string("--preset ") + std::to_string(o.preset) + " has its own variable rate: no " +
+            (o.rateMode == kRateModeConstant ? "--cbr" : "--vbr") + " with it";
+    return 1;
+  }
+  return 0;
+}
+
 int CheckFormatOptions(const CliOptions& o, int format, std::string& error) {
+  if (CheckRateOptions(o, error) != 0) return 1;
   const bool tags = !o.title.empty() || !o.artist.empty() || !o.album.empty() || !o.comment.empty();
   if (tags && format != kFormatM4a) {
     error = "--title, --artist, --album and --comment apply to M4A output only (this is " +
@@ -372,10 +392,19 @@ Output:
                          taken from the output name (.m4a/.mp4, .aac, .adif, .raw)
   -y, --overwrite        replace existing output files (refused otherwise)
 Encoding:
-  -b, --bitrate KBPS     target bit rate of the whole stream in kbit/s
-                         (default 64 per channel, e.g. 128 for stereo)
-  -q, --quality N        0 (fastest) to 9 (best, default)
-      --preset N         1-9: fixed tuning presets with variable bit rate
+  -b, --bitrate KBPS     bit rate of the whole stream in kbit/s (default 64 per channel,
+                         e.g. 128 for stereo); the average over the stream unless --cbr
+      --abr              average rate (the default): -b is the average over the stream,
+                         within 5 % on anything of 10 s or more; hard passages borrow
+                         from easy ones
+      --cbr              constant rate for broadcasting and segmented streaming: every
+                         frame keeps the decoder's buffer model, padded where needed
+      --vbr N            quality-targeted variable rate, 1 (smallest) to 5 (best); the
+                         rate follows the material.  Typical stereo 44.1 kHz music
+                         (mono about half): 1 ~60, 2 ~90, 3 ~125, 4 ~160, 5 ~230 kbit/s
+  -q, --quality N        0 (fastest) to 9 (best, default): encoder effort, not the rate
+      --preset N         1-9: the legacy variable-rate tunings (see the README for
+                         what each one does); -b and the rate modes do not apply
       --bandwidth HZ     audio bandwidth (2001-96000; default: chosen by bit rate)
       --rate HZ          encode at another sampling rate (the input is resampled):
                          96000 88200 64000 48000 44100 32000 24000 22050 16000 12000 11025 8000

@@ -11,11 +11,14 @@
 namespace aacs::tools {
 
 enum OutputFormat : int { kFormatAuto = 0, kFormatM4a, kFormatAdts, kFormatAdif, kFormatRaw };
+enum RateModeOption : int { kRateModeAverage = 0, kRateModeConstant, kRateModeQuality };
 
 struct CliOptions {
   std::vector<std::string> inputs;
   std::string output;          // -o: a file, or a directory for several inputs
   int bitrateKbps = 0;         // 0: 64 kbit/s per channel
+  int rateMode = kRateModeAverage;
+  int vbrLevel = 0;            // --vbr 1..5
   int quality = 9;
   int preset = 0;              // 0: tuning by bit rate
   int bandwidthHz = 0;         // 0: automatic

@@ -189,6 +189,8 @@ int OpenStream(EncodeRun& run) {
   if (o.profile != 1) keys.push_back(AACSTREAM_OPT_PROFILE), values.push_back(o.profile);
   if (CountsFrames(run.job.format))
     keys.push_back(AACSTREAM_OPT_ADTS_HEADER_BITS), values.push_back(run.job.format == kFormatM4a ? 56 : AdtsHeaderBits(o));
+  if (o.rateMode == kRateModeConstant) keys.push_back(AACSTREAM_OPT_RATE_MODE), values.push_back(AACSTREAM_RATE_CONSTANT);
+  if (o.rateMode == kRateModeQuality) keys.push_back(AACSTREAM_OPT_VBR_LEVEL), values.push_back(o.vbrLevel);
   const char* text[3] = {nullptr, nullptr, nullptr};
   if (o.trailerTexts)
     for (int i = 0; i < 3; ++i) text[i] = o.text[i].c_str();
@@ -342,10 +344,14 @@ std::string SummaryLine(const CliOptions& options, const EncodeJob& job, const J
   const double speed = report.wallSeconds > 0 ? seconds / report.wallSeconds : 0.0;
   const char* channels = ChannelText(report.channels, report.lfe);
   const std::string channelText = channels ? channels : std::to_string(report.channels) + " channels";
-  char text[160];
-  std::snprintf(text, sizeof text, ": %s, %s %s %d Hz %s, %.1f kbit/s, %.1fx realtime",
+  const std::string mode = options.rateMode == kRateModeConstant ? " CBR"
+                           : options.rateMode == kRateModeQuality ? " VBR " + std::to_string(options.vbrLevel)
+                           : options.preset != 0                  ? " preset " + std::to_string(options.preset)
+                                                                  : "";
+  char text[200];
+  std::snprintf(text, sizeof text, ": %s, %s %s %d Hz %s, %.1f kbit/s%s, %.1fx realtime",
                 FormatDuration(seconds).c_str(), FormatName(job.format), kProfiles[options.profile & 3],
-                report.sampleRate, channelText.c_str(), kbps, speed);
+                report.sampleRate, channelText.c_str(), kbps, mode.c_str(), speed);
   return job.input + " -> " + job.output + text;
 }
 

@@ -191,6 +191,18 @@ void PutEsds(Bytes& b, const Mp4TrackInfo& track, const Mp4SampleTable& table) {
   CloseBox(b, box);
 }
 
+// The bit-rate box: the largest block, the peak over one second and the mean.
+void PutBtrt(Bytes& b, const Mp4TrackInfo& track, const Mp4SampleTable& table) {
+  uint32_t maxRate = 0, avgRate = 0, largest = 0;
+  Bitrates(track, table, maxRate, avgRate);
+  for (uint32_t s : table.sampleSizes) largest = std::max(largest, s);
+  const size_t box = OpenBox(b, "btrt");
+  Put32(b, largest);  // bufferSizeDB
+  Put32(b, maxRate);
+  Put32(b, avgRate);
+  CloseBox(b, box);
+}
+
 void PutStsd(Bytes& b, const Mp4TrackInfo& track, const Mp4SampleTable& table) {
   const size_t stsd = OpenFullBox(b, "stsd", 0, 0);
   Put32(b, 1);
@@ -204,6 +216,7 @@ void PutStsd(Bytes& b, const Mp4TrackInfo& track, const Mp4SampleTable& table) {
   // 16.16 fixed point; rates above 65535 do not fit and are left to the AudioSpecificConfig.
   Put32(b, track.sampleRate <= 0xFFFF ? uint32_t(track.sampleRate) << 16 : 0);
   PutEsds(b, track, table);
+  PutBtrt(b, track, table);
   CloseBox(b, mp4a);
   CloseBox(b, stsd);
 }

@@ -2,7 +2,8 @@
 //
 // The file is ftyp, then mdat (the blocks, streamed to the file as they come), then moov (built
 // at the end, when every block size is known): one audio track with an mp4a sample entry whose
-// esds carries the AudioSpecificConfig, the sample tables (stts, stsc, stsz, stco or co64), an
+// esds carries the AudioSpecificConfig (with btrt beside it: buffer size, peak and mean bit
+// rate), the sample tables (stts, stsc, stsz, stco or co64), an
 // edit list that hides the encoder's start delay and the padding after the last input sample,
 // the iTunSMPB gapless tag and the iTunes-style text tags.  Creation times are left at 0 so that
 // the same input gives the same bytes.

@@ -196,8 +196,29 @@ enum {
   AACSTREAM_OPT_LFE = 14,               /* 0/1: last channel is LFE */
   AACSTREAM_OPT_VBR = 15,               /* 0/1: variable-rate mode */
   AACSTREAM_OPT_QUALITY = 16,           /* quality level, as the quality argument */
-  AACSTREAM_OPT_ADTS_HEADER_BITS = 100  /* 58 (default, legacy header with emphasis field) or 56 */
+  AACSTREAM_OPT_ADTS_HEADER_BITS = 100, /* 58 (default, legacy header with emphasis field) or 56 */
+  AACSTREAM_OPT_RATE_MODE = 101,        /* AACSTREAM_RATE_AVERAGE (default) or AACSTREAM_RATE_CONSTANT */
+  AACSTREAM_OPT_VBR_LEVEL = 102         /* 0 (off, default) or 1-5: quality-targeted variable rate */
 };
+
+/* Rate modes (AACSTREAM_OPT_RATE_MODE).
+ *  AVERAGE   bitRateKbps is the average over the stream (within 5 % on any
+ *            stretch of 10 s or more): a reservoir of two seconds of bits
+ *            moves bits from easy frames to hard ones.  ADTS headers signal
+ *            a variable-rate stream (buffer fullness 0x7FF).
+ *  CONSTANT  every frame keeps the decoder's buffer model for bitRateKbps:
+ *            the reservoir (6144 bits per channel less one mean frame) never
+ *            runs dry nor overflows (frames are padded with fill elements),
+ *            so any run of frames is the target rate's size within one
+ *            frame, and adts_buffer_fullness carries the reservoir's state.
+ *            For broadcasting and segmented streaming.
+ * Quality-targeted VBR (AACSTREAM_OPT_VBR_LEVEL 1-5) codes at a fixed
+ * distance from the model's masking thresholds and lets the rate follow the
+ * material; bitRateKbps is then only checked for range.  Typical rates for
+ * stereo 44.1 kHz music are listed in the README.  Presets 1-9 and option 15
+ * are the legacy variable-rate tunings: neither a rate mode nor a level
+ * combines with them. */
+enum { AACSTREAM_RATE_AVERAGE = 0, AACSTREAM_RATE_CONSTANT = 1 };
 
 /* The same open as aacStreamOpen32, with optionCount (key, value) options
  * applied after the open arguments and before the stream is initialised.

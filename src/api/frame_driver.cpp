@@ -1,6 +1,7 @@
 // api/frame_driver.cpp — framing of one encode call's samples and the per-frame budget settlement.
 #include "api/frame_driver.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "api/resampler.h"
@@ -35,7 +36,7 @@ void AdvanceChannelWindows(StreamContext& ctx, const float* interleaved) {
 void PrependAdifHeader(StreamContext& ctx) {
   if (ctx.headerType != kHeaderAdif || ctx.writeOutputFile || ctx.adifDelivered) return;
   ctx.adifDelivered = 1;
-  ctx.outputBytes += enc::BuildAdifHeader(ctx, static_cast<uint32_t>(ctx.bitRate), ctx.outputBuffer + ctx.outputBytes);
+  ctx.outputBytes += enc::BuildAdifHeader(ctx, enc::AdifBitRate(ctx, false), ctx.outputBuffer + ctx.outputBytes);
 }
 
 // One coded frame: budget from the reservoir, the pipeline into the stream's writer, the bytes
@@ -46,6 +47,8 @@ int CodeOneFrame(StreamContext& ctx) {
   if (enc::RunFramePipeline(ctx, &ctx.frameWriter) != 0) return 1;
   const int bits = enc::BitWriterBitsUsed(&ctx.frameWriter);
   ctx.totalBits += bits;
+  ctx.peakFrameBits = std::max(ctx.peakFrameBits, bits);
+  if (ctx.totalBits == bits) ctx.adifFullness = ctx.reservoirBits - bits;  // the first coded frame
   PrependAdifHeader(ctx);
   const int bytes = (bits + 7) / 8;
   std::memcpy(ctx.outputBuffer + ctx.outputBytes, ctx.frameWriter.data, static_cast<size_t>(bytes));

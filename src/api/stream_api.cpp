@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -34,6 +35,7 @@
 #include "psych/block_switch.h"
 #include "psych/psy_model.h"
 #include "quant/bit_budget.h"
+#include "quant/rate_control.h"
 #include "quant/rate_loop.h"
 
 namespace aacs::api {
@@ -41,16 +43,6 @@ namespace {
 
 constexpr int kMaxFramesPerResampledCall = kMaxWorkFrames / kFrameLength + 1;
 constexpr int kMaxBandwidthHz = 96000;
-
-// Average bit rate of the finished stream for the ADIF header: the 64-bit bit total over the
-// frames' duration, worked out in double so that streams of many hours neither wrap nor lose
-// precision; clamped to what the unsigned field can hold.
-uint32_t AverageBitRate(const StreamContext& ctx) {
-  if (ctx.frameCount <= 0 || ctx.sampleRate <= 0) return 0;
-  const double seconds = static_cast<double>(ctx.frameCount) * kFrameLength / ctx.sampleRate;
-  const double bitRate = static_cast<double>(ctx.totalBits) / seconds;
-  return bitRate >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(bitRate);
-}
 
 // Prints the one-line reason an open fails.
 void OpenError(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -175,6 +167,29 @@ int ValidateFormat(const StreamContext& ctx) {
   return 0;
 }
 
+// Rate modes that exclude each other; a quality level takes its nominal rate (scaled to the
+// sampling rate, within what the channel count allows) for the model's tuning and bandwidth.
+int SettleRateMode(StreamContext& ctx) {
+  if (ctx.vbrLevel > 0 && ctx.rateMode == kRateConstant) {
+    OpenError("a VBR quality level and constant rate exclude each other");
+    return 1;
+  }
+  if ((ctx.vbrLevel > 0 || ctx.rateMode == kRateConstant) && ctx.vbrMode != 0) {
+    OpenError("presets and the variable-rate option have their own rate control: no %s with them",
+              ctx.vbrLevel > 0 ? "VBR quality level" : "constant rate");
+    return 1;
+  }
+  if (ctx.vbrLevel == 0) return 0;
+  ctx.rateMode = kRateQuality;
+  if (ctx.numChannels < 1 || SampleRateIndex(ctx.sampleRate) < 0) return 0;  // refused by the format check
+  const int64_t perChannel = int64_t{quant::QualityLevelNominalRate(ctx.vbrLevel)} * ctx.sampleRate / 44100;
+  const int64_t lowest = (64LL * ctx.numChannels * ctx.sampleRate / kFrameLength + 999) / 1000 * 1000;
+  const int64_t highest = int64_t{kMaxChannelFrameBits} * ctx.numChannels * ctx.sampleRate / kFrameLength / 1000 * 1000;
+  ctx.bitRate = static_cast<int>(std::clamp(perChannel * ctx.numChannels / 1000 * 1000, std::max<int64_t>(lowest, 8000),
+                                            highest));
+  return 0;
+}
+
 // Opens the input reader and takes the file's format.  Returns 0, or 1 after the message.
 int OpenInputReader(StreamContext& ctx, const char* inputFileName) {
   WaveFormatReport report{};
@@ -233,7 +248,7 @@ int AllocateStreamBuffers(StreamContext& ctx) {
 // state, bit budget, converter, ADIF placeholder, buffers.  Returns 0, or 1 after the message.
 int InitStream(StreamContext& ctx, const char* inputFileName, const char* outputFileName) {
   if (ctx.readInputFile == 1 && OpenInputReader(ctx, inputFileName) != 0) return 1;
-  if (ValidateFormat(ctx) != 0) return 1;
+  if (SettleRateMode(ctx) != 0 || ValidateFormat(ctx) != 0) return 1;
   if (ctx.bandwidth == 0) {
     const int perChannel = ctx.bitRate / ctx.numChannels;
     if (ctx.vbrMode || ctx.psyOptionA)
@@ -304,6 +319,8 @@ int CheckOption(int key, int value) {
     case 13: return (value >= 1 && value <= kMaxChannels) ? 0 : 1;
     case 16: return (value >= -1000 && value <= 1000) ? 0 : 1;
     case 100: return (value == 56 || value == 58) ? 0 : 1;
+    case 101: return (value == kRateAverage || value == kRateConstant) ? 0 : 1;
+    case 102: return (value >= 0 && value <= kMaxVbrLevel) ? 0 : 1;
     default: return 2;
   }
 }
@@ -370,6 +387,8 @@ void ApplyParameterOptions(StreamContext& ctx, const OpenRequest& req) {
         break;
       case 3: case 8: case 9: case 10: case 12: case 15: SetParameter(ctx, key, value); break;
       case 100: ctx.adtsHeaderBits = value; break;
+      case 101: ctx.rateMode = value; break;
+      case 102: ctx.vbrLevel = value; break;
       default: break;
     }
   }
@@ -595,7 +614,7 @@ void aacStreamClose32(StreamContext* handle) {
   if (ctx.headerType == kHeaderAdif && ctx.writeOutputFile == 1 && ctx.outputFile) {
     const int headerBytes = aacs::enc::AdifHeaderBytes(ctx);
     ctx.totalBits += 8 * headerBytes;
-    const uint32_t bitRate = AverageBitRate(ctx);
+    const uint32_t bitRate = aacs::enc::AdifBitRate(ctx, true);
     uint8_t header[64];
     const int bytes = aacs::enc::BuildAdifHeader(ctx, bitRate, header);
     if (ctx.ioStatus == kIoOk && std::fseek(ctx.outputFile, 0, SEEK_SET) != 0)

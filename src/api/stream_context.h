@@ -115,7 +115,13 @@ struct StreamContext {
   aacs::enc::BitWriter frameWriter;  // one writer per stream, reset per frame
 
   // ---- Framing and bit budget ---------------------------------------------------------------
-  int meanFrameBits;
+  int meanFrameBits;          // bits per frame at the target rate, rounded down
+  int frameShareBits;         // this frame's share: the mean, with the remainder carried
+  int64_t shareRemainder;     // what the rounding of earlier shares left (units: 1 / sampleRate bit)
+  int rateMode;               // kRateAverage, kRateConstant or kRateQuality
+  int vbrLevel;               // kRateQuality: 1 (smallest) .. kMaxVbrLevel
+  int peakFrameBits;          // the largest frame so far (the ADIF header's rate of variable streams)
+  int adifFullness;           // constant rate: the reservoir after the first coded frame
   int maxFrameBytes;
   int reservoirSize;
   int reservoirBits;

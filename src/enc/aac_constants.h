@@ -27,6 +27,10 @@ enum BlockType : int { kLongBlock = 0, kShortBlock = 2 };
 // Profiles (object type - 1) and header types.
 enum Profile : int { kProfileMain = 0, kProfileLc = 1, kProfileSsr = 2, kProfileLtp = 3 };
 enum HeaderType : int { kHeaderRaw = 0, kHeaderAdif = 1, kHeaderAdts = 2 };
+// How the bit rate is held: its average over the stream, every frame within the decoder's
+// buffer model (constant), or a quality level with the rate following the material.
+enum RateMode : int { kRateAverage = 0, kRateConstant = 1, kRateQuality = 2 };
+constexpr int kMaxVbrLevel = 5;
 
 // Special codebooks.
 constexpr int kZeroCodebook = 0;

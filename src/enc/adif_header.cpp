@@ -3,10 +3,12 @@
 //
 // Mono and stereo give the classic 17-byte header (one front element); 3 to 6 channels list
 // the centre SCE and first CPE at the front, further elements at the back, and the LFE.
+#include <algorithm>
 #include <cstring>
 
 #include "api/stream_context.h"
 #include "enc/channel_info.h"
+
 #include "enc/syntax.h"
 
 namespace aacs::enc {
@@ -58,10 +60,13 @@ int BuildAdifHeader(const StreamContext& ctx, uint32_t bitRate, uint8_t* out) {
   Put(w, 0, 1);  // copyright_id_present
   Put(w, 0, 1);  // original_copy
   Put(w, 0, 1);  // home
-  Put(w, 0, 1);  // bitstream_type: constant rate
+  // bitstream_type 0 (constant rate) carries the buffer fullness after the first frame; 1
+  // (variable rate) has none, and its rate field is the peak rate.
+  const bool constant = ctx.rateMode == kRateConstant && ctx.vbrMode == 0;
+  Put(w, constant ? 0 : 1, 1);
   Put(w, bitRate > 0x7FFFFF ? 0x7FFFFF : bitRate, 23);
-  Put(w, 0, 4);   // num_program_config_elements - 1
-  Put(w, 0, 20);  // adif_buffer_fullness
+  Put(w, 0, 4);  // num_program_config_elements - 1
+  if (constant) Put(w, static_cast<uint32_t>(std::max(ctx.adifFullness, 0)), 20);
 
   const ProgramLayout p = LayoutOf(ctx);
   Put(w, 0, 4);  // element_instance_tag
@@ -82,6 +87,12 @@ int BuildAdifHeader(const StreamContext& ctx, uint32_t bitRate, uint8_t* out) {
   const int bytes = BitWriterBitsUsed(&w) / 8;
   std::memcpy(out, buffer, static_cast<size_t>(bytes));
   return bytes;
+}
+
+uint32_t AdifBitRate(const StreamContext& ctx, bool framesKnown) {
+  if (ctx.rateMode == kRateConstant && ctx.vbrMode == 0) return static_cast<uint32_t>(ctx.bitRate);
+  const int64_t frameBits = framesKnown ? ctx.peakFrameBits : int64_t{kMaxChannelFrameBits} * ctx.numChannels;
+  return static_cast<uint32_t>(std::min<int64_t>(frameBits * ctx.sampleRate / kFrameLength, 0xFFFFFFFF));
 }
 
 int AdifHeaderBytes(const StreamContext& ctx) {

@@ -5,16 +5,22 @@
 // it writes with, so the count pass gives the exact length the ADTS header must carry.
 #include "enc/syntax.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include "api/stream_context.h"
 #include "enc/huffman.h"
 #include "enc/side_info.h"
+#include "quant/rate_control.h"
 
 namespace aacs::enc {
 namespace {
 
-enum ElementId : int { kIdSce = 0, kIdCpe = 1, kIdLfe = 3, kIdEnd = 7 };
+enum ElementId : int { kIdSce = 0, kIdCpe = 1, kIdLfe = 3, kIdFil = 6, kIdEnd = 7 };
+
+constexpr int kMaxFillPayload = 15 + 255 - 1;  // count 15 escapes into 8 more bits
+constexpr int kFillByte = 0xA5;                // fill_byte pattern 10100101
+constexpr int kVariableRateFullness = 0x7FF;
 
 int Put(BitWriter* w, int write, int value, int n) {
   if (write) BitWriterPutBits(w, static_cast<uint32_t>(value) & ((1u << n) - 1), n);
@@ -117,6 +123,42 @@ int WriteChannelPairElement(const StreamContext& ctx, int ch, int tag, BitWriter
   return bits;
 }
 
+// Fill elements with payloadBytes bytes of payload in all: an extension payload of type
+// EXT_FILL (type and fill nibble zero) followed by fill bytes.  Decoders skip them.
+int WriteFillElements(BitWriter* w, int write, int payloadBytes) {
+  int bits = 0;
+  while (payloadBytes > 0) {
+    const int count = std::min(payloadBytes, kMaxFillPayload);
+    bits += Put(w, write, kIdFil, 3);
+    if (count < 15) {
+      bits += Put(w, write, count, 4);
+    } else {
+      bits += Put(w, write, 15, 4) + Put(w, write, count - 14, 8);
+    }
+    bits += Put(w, write, 0, 8);  // extension_type EXT_FILL, fill_nibble
+    for (int i = 1; i < count; ++i) bits += Put(w, write, kFillByte, 8);
+    payloadBytes -= count;
+  }
+  return bits;
+}
+
+// Payload bytes that make a frame of `frameBits` (before alignment) at least `padBits` longer
+// once aligned.
+int FillPayloadFor(int frameBits, int padBits) {
+  const int aligned = (frameBits + 7) / 8 * 8;
+  int payload = padBits / 8;
+  while ((frameBits + WriteFillElements(nullptr, 0, payload) + 7) / 8 * 8 - aligned < padBits) ++payload;
+  return payload;
+}
+
+// adts_buffer_fullness: the reservoir after this frame in 32-bit words per channel, or 0x7FF for
+// a variable-rate stream.
+int BufferFullness(const StreamContext& ctx, int frameBits) {
+  if (ctx.rateMode != kRateConstant || ctx.vbrMode != 0) return kVariableRateFullness;
+  const int after = ctx.reservoirBits - (frameBits + 7) / 8 * 8;
+  return std::clamp(after / (32 * std::max(ctx.numChannels, 1)), 0, kVariableRateFullness - 1);
+}
+
 int WriteAdtsHeader(const StreamContext& ctx, BitWriter* w, int frameBits, int write) {
   const int headerBits = AdtsBits(ctx);
   int bits = Put(w, write, 0xFFF, 12);         // syncword
@@ -134,7 +176,7 @@ int WriteAdtsHeader(const StreamContext& ctx, BitWriter* w, int frameBits, int w
   bits += Put(w, write, 0, 1);                 // copyright_identification_start
   assert((frameBits + 7) / 8 < (1 << 13) && "frame too long for aac_frame_length");
   bits += Put(w, write, (frameBits + 7) / 8, 13);
-  bits += Put(w, write, 0x7FF, 11);            // adts_buffer_fullness: variable rate
+  bits += Put(w, write, BufferFullness(ctx, frameBits), 11);
   bits += Put(w, write, 0, 2);                 // number_of_raw_data_blocks_in_frame - 1
   assert(bits == headerBits);
   return bits;
@@ -142,12 +184,17 @@ int WriteAdtsHeader(const StreamContext& ctx, BitWriter* w, int frameBits, int w
 
 int WriteFrame(StreamContext& ctx, BitWriter* w) {
   const bool adts = ctx.headerType == kHeaderAdts;
-  const int frameBits = (adts ? AdtsBits(ctx) : 0) + WriteElements(ctx, nullptr, 0) + 3;
+  int frameBits = (adts ? AdtsBits(ctx) : 0) + WriteElements(ctx, nullptr, 0) + 3;
+  // Constant rate: padding where the reservoir would otherwise pass its size.
+  const int padBits = quant::ConstantRateFillBits(ctx, frameBits);
+  const int fillPayload = padBits > 0 ? FillPayloadFor(frameBits, padBits) : 0;
+  frameBits += WriteFillElements(nullptr, 0, fillPayload);
   ctx.pipelineBits += frameBits;
   if (!w) return frameBits;
   [[maybe_unused]] const int start = BitWriterBitsUsed(w);
   if (adts) WriteAdtsHeader(ctx, w, frameBits, 1);
   WriteElements(ctx, w, 1);
+  WriteFillElements(w, 1, fillPayload);
   Put(w, 1, kIdEnd, 3);
   BitWriterByteAlign(w, 1);
   assert(BitWriterBitsUsed(w) - start == (frameBits + 7) / 8 * 8);

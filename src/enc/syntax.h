@@ -35,6 +35,10 @@ int CountFixedSideBits(const StreamContext& ctx);
 // when ctx.sampleRate is not one of the twelve rates.  The program configuration lists the
 // real elements: centre SCE and first CPE at the front, later elements at the back, the LFE.
 int BuildAdifHeader(const StreamContext& ctx, uint32_t bitRate, uint8_t* out);
+// The rate the ADIF header carries: the target of a constant-rate stream; the peak rate of the
+// frames so far of a variable-rate one, or (before any frame is known, memory output) the
+// highest rate the channels can reach.
+uint32_t AdifBitRate(const StreamContext& ctx, bool framesKnown);
 // Size in bytes of the stream's ADIF header (independent of the bit rate).
 int AdifHeaderBytes(const StreamContext& ctx);
 

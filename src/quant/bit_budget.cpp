@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "api/stream_context.h"
-#include "quant/average_rate.h"
+#include "quant/rate_control.h"
 
 namespace aacs::quant {
 namespace {
@@ -85,8 +85,35 @@ void AverageRateCeilings(const StreamContext& ctx, int share, int usable, FrameB
   }
 }
 
+// Quality levels borrow without limit but the decoder's per-channel maximum.
+int QualityCapacity(const StreamContext& ctx) { return kMaxChannelFrameBits * std::max(ctx.numChannels, 1); }
+
 int ReservoirCapacity(const StreamContext& ctx) {
-  return ctx.vbrMode != 0 ? ctx.reservoirSize : AverageRateCapacity(ctx);
+  if (ctx.vbrMode != 0) return ctx.reservoirSize;
+  return ctx.rateMode == kRateQuality ? QualityCapacity(ctx) : RateReservoirCapacity(ctx);
+}
+
+// The frame's share of the target rate: the mean rounded down, the remainder carried so that
+// frames add up to the rate exactly.
+int NextFrameShare(StreamContext& ctx) {
+  const int rate = std::max(ctx.sampleRate, 1);
+  ctx.shareRemainder += static_cast<int64_t>(ctx.bitRate) * kFrameLength;
+  const int share = static_cast<int>(ctx.shareRemainder / rate);
+  ctx.shareRemainder -= static_cast<int64_t>(share) * rate;
+  return share;
+}
+
+// Constant rate: the channels' ceilings may not hand out more than the frame's share and the
+// reservoir's fill together, or the decoder's buffer would run dry.
+void LimitToReservoir(int share, int usable, int n, FrameBudget& out) {
+  const int available = share + std::max(usable, 0);
+  int sum = 0;
+  for (int ch = 0; ch < n; ++ch) sum += out.ceilingA[ch];
+  if (sum <= available) return;
+  for (int ch = 0; ch < n; ++ch) {
+    out.ceilingA[ch] = static_cast<int>(static_cast<int64_t>(out.ceilingA[ch]) * available / sum);
+    out.ceilingB[ch] = out.ceilingA[ch];
+  }
 }
 
 }  // namespace
@@ -94,18 +121,28 @@ int ReservoirCapacity(const StreamContext& ctx) {
 void InitBitBudget(StreamContext& ctx) {
   const int rate = ctx.sampleRate > 0 ? ctx.sampleRate : 1;
   ctx.meanFrameBits = static_cast<int>(static_cast<int64_t>(ctx.bitRate) * kFrameLength / rate);
-  // Six kilobits per channel of decoder buffer, less what one frame of the mean rate occupies.
-  ctx.reservoirSize = std::max(0, (6 * ctx.numChannels - ctx.bitRate / rate) * 1024);
-  ctx.reservoirBits = ctx.vbrMode != 0 ? kVbrReservoirBits : AverageRateSetpoint(ctx);
+  // The decoder's input buffer (6144 bits per channel) less what one frame of the mean rate
+  // occupies.
+  ctx.reservoirSize = std::max(0, kMaxChannelFrameBits * ctx.numChannels - ctx.meanFrameBits);
+  ctx.shareRemainder = 0;
   ctx.rateOffsetDb = ctx.rateOffsetIntegral = 0.0f;
+  if (ctx.vbrMode != 0)
+    ctx.reservoirBits = kVbrReservoirBits;
+  else if (ctx.rateMode == kRateQuality)
+    ctx.reservoirBits = QualityCapacity(ctx), ctx.rateOffsetDb = QualityLevelOffsetDb(ctx.vbrLevel);
+  else
+    ctx.reservoirBits = RateSetpoint(ctx);
 }
 
 void ReservoirBeforeFrame(StreamContext& ctx) {
   ctx.reservoirBits = std::max(ctx.reservoirBits, 0);
   if (ctx.vbrMode != 0) ctx.reservoirBits = ctx.reservoirSize = kVbrReservoirBits;
-  // What a full reservoir cannot take is lost: the offset controller keeps that rare.
+  if (ctx.rateMode == kRateQuality && ctx.vbrMode == 0) ctx.reservoirBits = QualityCapacity(ctx);
+  // At average rate what a full reservoir cannot take is lost (the offset controller keeps that
+  // rare); at constant rate the frames' padding never lets it pass its size.
   ctx.reservoirBits = std::min(ctx.reservoirBits, ctx.vbrMode != 0 ? kMaxReservoirFill : ReservoirCapacity(ctx));
-  ctx.reservoirBits += ctx.meanFrameBits;
+  ctx.frameShareBits = NextFrameShare(ctx);
+  ctx.reservoirBits += ctx.frameShareBits;
 }
 
 void ReservoirAfterFrame(StreamContext& ctx, int frameBits) {
@@ -115,7 +152,7 @@ void ReservoirAfterFrame(StreamContext& ctx, int frameBits) {
 
 void ComputeFrameBudget(StreamContext& ctx, int fixedSideBits, FrameBudget& out) {
   out = FrameBudget{};
-  const int mean = ctx.meanFrameBits;
+  const int mean = ctx.frameShareBits;
   const int levelBefore = ctx.reservoirBits - mean;
   // The frame is byte aligned and ends in a 3-bit marker; what is left is the usable level.
   const int usable = FloorTo8(levelBefore - fixedSideBits + mean) - mean - 3;
@@ -135,8 +172,11 @@ void ComputeFrameBudget(StreamContext& ctx, int fixedSideBits, FrameBudget& out)
       out.ceilingA[ch] = ctx.loopThresholdA;
       out.ceilingB[ch] = ctx.loopThresholdB;
     }
+  } else if (ctx.rateMode == kRateQuality) {
+    for (int ch = 0; ch < n; ++ch) out.ceilingA[ch] = out.ceilingB[ch] = kMaxChannelFrameBits - sideShare;
   } else {
     AverageRateCeilings(ctx, share, usable, out);
+    if (ctx.rateMode == kRateConstant) LimitToReservoir(share, usable, n, out);
   }
 }
 

@@ -45,6 +45,19 @@ TEST(CliOptions, DoubleDashMakesEverythingAfterItAnInputAndStandardInputIsRefuse
   EXPECT_NE(dash.error.find("standard input"), std::string::npos) << dash.error;
 }
 
+// The last rate mode given wins.
+TEST(CliOptions, RateModesAndTheLastOneWins) {
+  const struct { std::vector<std::string> args; int mode, level; } cases[] = {
+      {{"x.wav"}, kRateModeAverage, 0}, {{"--cbr", "x.wav"}, kRateModeConstant, 0},
+      {{"--vbr", "4", "x.wav"}, kRateModeQuality, 4}, {{"--cbr", "--vbr=1", "x.wav"}, kRateModeQuality, 1},
+      {{"--vbr", "5", "--abr", "x.wav"}, kRateModeAverage, 5}};
+  for (const auto& c : cases) {
+    const Parsed p = Parse(c.args);
+    ASSERT_EQ(p.status, 0) << p.error;
+    EXPECT_EQ(std::pair(p.o.rateMode, p.o.vbrLevel), std::pair(c.mode, c.level)) << c.args[0];
+  }
+}
+
 TEST(CliOptions, TrailerTakesThreeTextsAndYearImpliesTheTrailer) {
   Parsed p = Parse({"--trailer", "a", "b c", "", "x.wav"});
   ASSERT_EQ(p.status, 0) << p.error;
@@ -77,6 +90,8 @@ TEST(CliOptions, ImpossibleValuesAreRefusedNamingTheOption) {
       {{"--colour"}, "unknown option '--colour'"},
       {{"-Z"}, "unknown option '-Z'"},
       {{"x.wav", "-o"}, "option '-o' needs a value"},
+      {{"--vbr", "0"}, "--vbr: 0 is out of range (1 to 5)"},
+      {{"--vbr", "6"}, "--vbr: 6 is out of range (1 to 5)"},
   };
   for (const auto& [args, message] : cases) {
     const Parsed p = Parse(args);
@@ -122,7 +137,10 @@ TEST(PlanJobs, ImpossibleCombinationsAreRefusedWithTheReason) {
       {{"s.wav", "--trailer", "a", "b", "c"}, "--trailer and --year apply to ADTS, ADIF and raw output only"},
       {{"s.wav", "--adts-legacy", "-o", "s.adif"}, "--adts-legacy applies to ADTS output only"},
       {{"s.aac", "-f", "adts"}, "would be overwritten by its own output"},
-      {{"s.wav", "-o", "-"}, "standard output"}};
+      {{"s.wav", "-o", "-"}, "standard output"},
+      {{"s.wav", "--vbr", "3", "-b", "96"}, "--vbr 3 chooses the quality and the rate follows it: leave out -b"},
+      {{"s.wav", "--preset", "4", "--cbr"}, "--preset 4 has its own variable rate: no --cbr with it"},
+      {{"s.wav", "--vbr", "2", "--preset", "1"}, "no --vbr with it"}};
   for (const auto& [args, message] : cases) {
     std::string error;
     Plan(args, error, 1);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,32 @@ TEST(Mp4Writer, RatesAbove65535LeaveTheSampleEntryRateToTheConfig) {
   ASSERT_EQ(std::string(stsd.begin() + 12, stsd.begin() + 16), "mp4a");
   EXPECT_EQ(Words(stsd, 40, 1), W{0});
   EXPECT_EQ(Words(Find(moov, {"moov", "trak", "mdia", "mdhd"}), 12, 1), W{96000});
+}
+
+// esds and btrt carry the real mean rate and the peak over one second of blocks.
+TEST(Mp4Writer, SampleEntryStatesTheRealMeanAndPeakBitRates) {
+  Mp4SampleTable table = Table(100, 43);
+  for (int i = 50; i < 60; ++i) table.sampleSizes[size_t(i)] = 900;  // a burst
+  const std::vector<uint8_t> stsd = Stbl(BuildMoov(Track(99 * 1024), Mp4Tags{}, table), "stsd");
+  uint64_t total = 0, peak = 0;
+  for (uint32_t v : table.sampleSizes) total += v;
+  for (size_t i = 0; i + 43 <= 100; ++i) {
+    uint64_t window = 0;
+    for (size_t k = i; k < i + 43; ++k) window += table.sampleSizes[k];
+    peak = std::max(peak, window);
+  }
+  const double blocksPerSecond = 44100.0 / 1024.0;
+  const std::string text(stsd.begin(), stsd.end());
+  const size_t btrt = text.find("btrt");
+  ASSERT_NE(btrt, std::string::npos) << "no btrt box";
+  EXPECT_EQ(Words(stsd, btrt + 4, 3),
+            (W{900, uint64_t(double(peak) * 8 * blocksPerSecond / 43), uint64_t(double(total) * 8 * blocksPerSecond / 100)}));
+  const size_t esds = text.find("esds");
+  ASSERT_NE(esds, std::string::npos);
+  // ES and decoder-config descriptors: the rates follow the 24-bit buffer size.
+  const size_t config = text.find('\x40', esds);  // objectTypeIndication of MPEG-4 audio
+  EXPECT_EQ(Words(stsd, config + 5, 2), (W{uint64_t(double(peak) * 8 * blocksPerSecond / 43),
+                                           uint64_t(double(total) * 8 * blocksPerSecond / 100)}));
 }
 
 // The gapless record players read: delay, padding and length in its fixed hexadecimal layout.
