@@ -203,9 +203,10 @@ enum {
 
 /* Rate modes (AACSTREAM_OPT_RATE_MODE).
  *  AVERAGE   bitRateKbps is the average over the stream (within 5 % on any
- *            stretch of 10 s or more): a reservoir of two seconds of bits
- *            moves bits from easy frames to hard ones.  ADTS headers signal
- *            a variable-rate stream (buffer fullness 0x7FF).
+ *            stretch of 10 s or more): a reservoir of 0.6 s of bits moves
+ *            bits from easy frames to hard ones; bits nothing can use are
+ *            padded.  ADTS headers signal a variable-rate stream (buffer
+ *            fullness 0x7FF).
  *  CONSTANT  every frame keeps the decoder's buffer model for bitRateKbps:
  *            the reservoir (6144 bits per channel less one mean frame) never
  *            runs dry nor overflows (frames are padded with fill elements),

@@ -185,8 +185,8 @@ int WriteAdtsHeader(const StreamContext& ctx, BitWriter* w, int frameBits, int w
 int WriteFrame(StreamContext& ctx, BitWriter* w) {
   const bool adts = ctx.headerType == kHeaderAdts;
   int frameBits = (adts ? AdtsBits(ctx) : 0) + WriteElements(ctx, nullptr, 0) + 3;
-  // Constant rate: padding where the reservoir would otherwise pass its size.
-  const int padBits = quant::ConstantRateFillBits(ctx, frameBits);
+  // Padding where the reservoir would otherwise pass its size.
+  const int padBits = quant::RateFillBits(ctx, frameBits);
   const int fillPayload = padBits > 0 ? FillPayloadFor(frameBits, padBits) : 0;
   frameBits += WriteFillElements(nullptr, 0, fillPayload);
   ctx.pipelineBits += frameBits;

@@ -138,8 +138,8 @@ void ReservoirBeforeFrame(StreamContext& ctx) {
   ctx.reservoirBits = std::max(ctx.reservoirBits, 0);
   if (ctx.vbrMode != 0) ctx.reservoirBits = ctx.reservoirSize = kVbrReservoirBits;
   if (ctx.rateMode == kRateQuality && ctx.vbrMode == 0) ctx.reservoirBits = QualityCapacity(ctx);
-  // At average rate what a full reservoir cannot take is lost (the offset controller keeps that
-  // rare); at constant rate the frames' padding never lets it pass its size.
+  // The frames' padding never lets the reservoir pass its size; the clamp only guards the
+  // variable-rate modes.
   ctx.reservoirBits = std::min(ctx.reservoirBits, ctx.vbrMode != 0 ? kMaxReservoirFill : ReservoirCapacity(ctx));
   ctx.frameShareBits = NextFrameShare(ctx);
   ctx.reservoirBits += ctx.frameShareBits;

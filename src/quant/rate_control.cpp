@@ -8,7 +8,7 @@
 namespace aacs::quant {
 namespace {
 
-constexpr float kAverageReservoirSeconds = 2.0f;  // the bank: two seconds of the stream's bits
+constexpr float kAverageReservoirSeconds = 0.6f;  // the bank: 0.6 s of the stream's bits
 constexpr float kAverageSetpointSeconds = 0.25f;  // the fill the controller holds
 constexpr float kAverageErrorSeconds = 0.5f;      // a fill this far above the setpoint is an error of 1
 constexpr float kConstantSetpoint = 0.5f;         // constant rate: half the decoder reservoir ...
@@ -56,10 +56,10 @@ float QualityLevelOffsetDb(int level) { return kQualityLevels[std::clamp(level, 
 
 int QualityLevelNominalRate(int level) { return kQualityLevels[std::clamp(level, 0, kMaxVbrLevel)].nominalRate; }
 
-int ConstantRateFillBits(const StreamContext& ctx, int frameBits) {
-  if (ctx.rateMode != kRateConstant) return 0;
+int RateFillBits(const StreamContext& ctx, int frameBits) {
+  if (ctx.rateMode == kRateQuality || ctx.vbrMode != 0) return 0;
   const int alignedBits = (frameBits + 7) / 8 * 8;
-  const int over = ctx.reservoirBits - alignedBits - ctx.reservoirSize;
+  const int over = ctx.reservoirBits - alignedBits - RateReservoirCapacity(ctx);
   return over > 0 ? (over + 7) / 8 * 8 : 0;
 }
 

@@ -26,8 +26,10 @@ void UpdateRateOffset(StreamContext& ctx);
 float QualityLevelOffsetDb(int level);
 int QualityLevelNominalRate(int level);
 
-// Constant rate: the padding (bits, a whole number of bytes' worth) a frame of `frameBits` must
-// carry so that the reservoir does not pass its size; 0 otherwise.
-int ConstantRateFillBits(const StreamContext& ctx, int frameBits);
+// The padding (bits, a whole number of bytes' worth) a frame of `frameBits` must carry so that
+// the reservoir does not pass its size: at constant rate the decoder's buffer model demands it;
+// at average rate those are bits nothing could use (long silence, isolated clicks at a high
+// rate), and the stream still keeps its average.  0 for quality levels and legacy presets.
+int RateFillBits(const StreamContext& ctx, int frameBits);
 
 }  // namespace aacs::quant

@@ -343,6 +343,13 @@ bool ParseElements(Reader& r, const StreamFormat& fmt, ParsedFrame& out) {
     const int id = r.Int(3);
     if (!r.Ok()) return false;
     if (id == 7) break;
+    if (id == 6) {  // fill element: count (escaped past 14), then that many payload bytes
+      int count = r.Int(4);
+      if (count == 15) count += r.Int(8) - 1;
+      for (int i = 0; i < count; ++i) r.Get(8);
+      out.fillBytes += count;
+      continue;
+    }
     if (id != 0 && id != 1 && id != 3) return r.Fail("unexpected element id " + std::to_string(id));
     ParsedElement e{};
     const size_t elementStart = r.pos - 3;

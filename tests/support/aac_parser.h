@@ -80,6 +80,7 @@ struct ParsedFrame {
   bool hasAdts = false;
   AdtsHeader adts{};
   std::vector<ParsedElement> elements;
+  int fillBytes = 0;  // payload of fill elements (padding)
   int rawBits = 0;    // from the first element to the end of the END identifier
   int totalBits = 0;  // header, elements, END and byte alignment
 };
