@@ -212,7 +212,7 @@ TEST_F(Cli, EncoderChoicesChangeTheStreamAndStillDecode) {
   Ok({input, "-o", P("default.aac")});
   const std::vector<uint8_t> reference = ReadBytes(P("default.aac"));
   const std::vector<std::vector<std::string>> variants = {
-      {"-q", "0"}, {"--preset", "5"}, {"--bandwidth", "5000"}, {"--psy-noise"}};
+      {"-q", "0"}, {"--preset", "5"}, {"--bandwidth", "5000"}, {"--psy-noise"}, {"--cbr"}, {"--vbr", "2"}};
   for (const auto& v : variants) {
     std::vector<std::string> args = v;
     args.insert(args.end(), {input, "-o", P("variant.aac"), "-y"});
