@@ -45,6 +45,7 @@ constexpr float kMinAllowedDistortion = 0.001f;
 constexpr float kPeTargetSlope = 0.6f;
 constexpr float kPeTargetRoot = 24.0f;
 constexpr int kMaxEntropySteps = 1 << 16;
+constexpr float kEntropyBitShare = 0.5f;    // of the available bits, what the entropy may ask for
 constexpr int kCoarsenSearchSpan = 64;      // gains above a clean one that the search looks at
 
 // 10^(-0.15 / n): one step of the perceptual-entropy reduction spread over n bands.
@@ -240,9 +241,11 @@ int StepsToTarget(const ChannelCodingRecord& rec, const float* energy, float tar
 
 // When the entropy asks for more than the available bits, lowers every weight by
 // 10^(-0.15 / n) per step until the entropy meets the target that those bits can carry.  The
-// steps up to just short of the target are found from one pass of band logarithms.
+// steps up to just short of the target are found from one pass of band logarithms.  The
+// entropy model (0.6 PE + 24 sqrt(PE) bits) promises about twice what the loops reach with the
+// bits: the target is taken from half of them (measured on starved mono streams, docs/quality.md).
 void LimitEntropy(ChannelCodingRecord& rec, const float* energy, int available) {
-  const float v = static_cast<float>(available);
+  const float v = kEntropyBitShare * static_cast<float>(available);
   if (kPeTargetSlope * rec.pe + kPeTargetRoot * std::sqrt(rec.pe) <= v) return;
   const float target = psych::SolvePeTarget(v, kPeTargetSlope, kPeTargetRoot);
   const int n = std::clamp(rec.totalBands, 0, kMaxCodedBands);
