@@ -12,6 +12,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another apt or dpkg run (unattended upgrades, say) may hold the lock: wait for it.
+  lock=(-o DPkg::Lock::Timeout=600)
+  $SUDO apt-get "${lock[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${lock[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
